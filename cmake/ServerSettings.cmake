@@ -1,0 +1,26 @@
+# The servers a build talks to are fixed when it is built. A server operator
+# sets these on the cmake command line; tests and the demo override them at run
+# time through LauncherConfig instead of rebuilding.
+set(QUORREL_PATCH_HOST "patch.quorrel.example" CACHE STRING "SFTP patch server host")
+set(QUORREL_PATCH_PORT "22" CACHE STRING "SFTP patch server port")
+set(QUORREL_PATCH_ACCOUNT "qpat" CACHE STRING "Patch server account: user name and password (4 ASCII characters)")
+set(QUORREL_WEB_URL "https://quorrel.example" CACHE STRING "Launcher distribution server (serves /launcher/...)")
+set(QUORREL_LOGON_HOST "logon.quorrel.example" CACHE STRING "Logon host written to the realm list")
+set(QUORREL_SITE_URL "https://quorrel.example/" CACHE STRING "The server's web site")
+set(QUORREL_COMMUNITY_URL "https://discord.gg/quorrel" CACHE STRING "Invitation page of the chat community")
+set(QUORREL_TALENTS_URL "https://quorrel.example/talents" CACHE STRING "Talent calculator page")
+set(QUORREL_PROJECT_URL "https://quorrel.example/launcher" CACHE STRING "The launcher's project page")
+set(QUORREL_CA_FILE "" CACHE STRING "Extra CA bundle trusted for HTTPS (empty: the system's CAs only)")
+set(QUORREL_HOSTKEY_SHA256 "" CACHE STRING "Comma-separated SHA256:... fingerprints the patch server's host key must match (empty: trust on first use)")
+
+if(NOT QUORREL_PATCH_PORT MATCHES "^[0-9]+$" OR QUORREL_PATCH_PORT GREATER 65535 OR QUORREL_PATCH_PORT LESS 1)
+  message(FATAL_ERROR "QUORREL_PATCH_PORT must be a port number, not '${QUORREL_PATCH_PORT}'")
+endif()
+string(LENGTH "${QUORREL_PATCH_ACCOUNT}" _quorrel_account_length)
+if(NOT _quorrel_account_length EQUAL 4 OR NOT QUORREL_PATCH_ACCOUNT MATCHES "^[!-~]+$")
+  message(FATAL_ERROR "QUORREL_PATCH_ACCOUNT must be 4 printable ASCII characters, not '${QUORREL_PATCH_ACCOUNT}'")
+endif()
+
+set(QUORREL_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+configure_file(${CMAKE_SOURCE_DIR}/launcher/server_settings.h.in
+               ${QUORREL_GENERATED_DIR}/server_settings.h @ONLY)

@@ -1,0 +1,130 @@
+// Start-up, the check of the game folder and the two ways to choose another.
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include "form1.h"
+
+namespace quorrel {
+
+namespace {
+
+const QColor kWhite(255, 255, 255);
+const QString kSeparator = QDir::separator();
+
+QString withoutTrailingSeparator(QString folder) {
+  while (folder.size() > 1 && folder.endsWith(kSeparator)) folder.chop(1);
+  return folder;
+}
+
+}  // namespace
+
+void TForm1::create() {
+  guarded([this] { FormCreate(this); });
+  if (!isVisible()) showCentred();
+}
+
+void TForm1::FormCreate(QObject*) {
+  setWindowTitle(QStringLiteral("QuorrelLauncher v") + kVersion);
+  versioninfo->setCaption(
+      QStringLiteral("Quorrel Launcher v%1 | %2").arg(kVersion, config_.projectUrl));
+  checkForLauncherUpdate();
+  showCentred();
+  download_total = kInitialDownloadTotal;
+  downloaded_bytes = 0;
+  customProgressBar(0);
+  wow_path.clear();
+  play->setEnabled(false);
+  remote_root = QStringLiteral("/upload");
+  applyStoredSettings();
+  if (wow_path.isEmpty()) chooseFolderWithBrowser();
+}
+
+void TForm1::checkForLauncherUpdate() {
+  connstatus->setCaption(QStringLiteral("Checking for launcher updates..."));
+}
+
+void TForm1::setStatus(const QColor& color, const QString& text) {
+  connstatus->setFontColor(color);
+  connstatus->setCaption(text);
+}
+
+void TForm1::WoWFolderCheck() {
+  // QFileInfo follows a link to its target; a folder named WoW.exe is no game.
+  if (QFileInfo(wow_path + QStringLiteral("WoW.exe")).isFile()) {
+    if (!updateTimer->isActive()) updateTimer->start();
+    play->show();
+    play->setEnabled(false);
+    connstatus->setCursor(Qt::ArrowCursor);
+  } else {
+    install->show();
+    install->setEnabled(true);
+    connstatus->setCursor(Qt::PointingHandCursor);
+    if (QFileInfo(wow_path).isDir()) {
+      setStatus(kWhite, QStringLiteral("WoW.exe was not found in the selected folder. Click here "
+                                       "to change it or Install for a fresh install."));
+    } else {
+      setStatus(kWhite,
+                QStringLiteral("Selected game folder does not exist. Click here to change it."));
+      install->setEnabled(false);
+    }
+  }
+  wow_location_label->setCaption(wow_path);
+}
+
+void TForm1::enterNoFolderState() {
+  connstatus->setCursor(Qt::PointingHandCursor);
+  install->setEnabled(false);
+  setStatus(kWhite,
+            QStringLiteral("You did not select a WoW folder. Click here to select one now."));
+}
+
+bool TForm1::browseForGameFolder(QString& folder) {
+  if (!QFileInfo(folder).isDir()) folder.clear();
+  const std::optional<QString> chosen =
+      platform_.dialogs.browseForFolder(this, QStringLiteral("Select game folder"), folder);
+  if (!chosen) return false;
+  folder = withoutTrailingSeparator(*chosen);
+  return true;
+}
+
+// The browser works on wow_path itself: a cancel leaves it emptied when its
+// folder was gone, and a confirmed choice stays in it even when it cannot be stored.
+void TForm1::chooseFolderWithBrowser() {
+  if (!browseForGameFolder(wow_path)) {
+    enterNoFolderState();
+    return;
+  }
+  const std::unique_ptr<SettingsKey> key = platform_.settings.openKey();
+  if (!key) return;
+  key->writeString(QStringLiteral("WoWPath"), wow_path);
+  wow_path += kSeparator;
+  WoWFolderCheck();
+}
+
+void TForm1::connstatusClick(QObject*) {
+  chooseFolderWithBrowser();
+}
+
+void TForm1::wow_location_labelClick(QObject*) {
+  const std::optional<QString> chosen =
+      platform_.dialogs.pickFolder(this, client_wow_path.title, client_wow_path.fileName);
+  if (!chosen) {
+    enterNoFolderState();
+    return;
+  }
+  client_wow_path.fileName = withoutTrailingSeparator(*chosen);
+  const std::unique_ptr<SettingsKey> key = platform_.settings.openKey();
+  if (!key) return;
+  key->writeString(QStringLiteral("WoWPath"), client_wow_path.fileName);
+  wow_path = client_wow_path.fileName + kSeparator;
+  WoWFolderCheck();
+}
+
+void TForm1::updateTimerTimer(QObject*) {
+  updateTimer->stop();
+  QCoreApplication::processEvents();
+  startUpdate->click();
+}
+
+}  // namespace quorrel

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace quorrel {
+
+// Where the launcher finds its servers and pages. main() takes the values the
+// build was configured with; tests and the demo point them at 127.0.0.1.
+struct LauncherConfig {
+  QString patchHost;
+  int patchPort = 22;
+  QString patchAccount;  // both the user name and the password
+  QString webUrl;        // the launcher distribution server, without a trailing "/"
+  QString logonHost;
+  QString siteUrl;
+  QString communityUrl;
+  QString talentsUrl;
+  QString projectUrl;
+  QString caFile;             // empty: the system's CAs only
+  QStringList hostKeySha256;  // empty: trust on first use
+
+  static LauncherConfig fromBuild();
+};
+
+}  // namespace quorrel

@@ -1,0 +1,27 @@
+#include "application.h"
+
+#include <QApplication>
+#include <QThread>
+#include <QTimer>
+#include <QWidget>
+#include <QWindow>
+
+namespace quorrel {
+
+void QtApplication::requestQuit() {
+  quitRequested_ = true;
+  // Queued, so a handler that pumps messages runs to its end before the loop stops.
+  if (QThread::currentThread()->loopLevel() > 0)
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+void QtApplication::startSystemMove(QWidget* window) {
+  if (QWindow* handle = window->windowHandle()) handle->startSystemMove();
+}
+
+int QtApplication::runMessageLoop(QApplication& app) {
+  if (quitRequested_) QTimer::singleShot(0, &app, &QCoreApplication::quit);
+  return app.exec();
+}
+
+}  // namespace quorrel

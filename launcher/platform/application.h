@@ -1,0 +1,29 @@
+#pragma once
+
+class QApplication;
+class QWidget;
+
+namespace quorrel {
+
+// What the window asks of the application and the window system.
+class Application {
+ public:
+  virtual ~Application() = default;
+  // Ends the message loop once control returns to it; the caller goes on.
+  virtual void requestQuit() = 0;
+  // Lets the window system move the window with the mouse until the button is released.
+  virtual void startSystemMove(QWidget* window) = 0;
+};
+
+class QtApplication : public Application {
+ public:
+  void requestQuit() override;
+  void startSystemMove(QWidget* window) override;
+  // Runs the message loop; a quit requested before it started ends it at once.
+  int runMessageLoop(QApplication& app);
+
+ private:
+  bool quitRequested_ = false;
+};
+
+}  // namespace quorrel

@@ -1,0 +1,34 @@
+#include "dialogs.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+
+namespace quorrel {
+
+namespace {
+
+std::optional<QString> existingFolder(const QString& path) {
+  if (path.isEmpty() || !QFileInfo(path).isDir()) return std::nullopt;
+  return path;
+}
+
+}  // namespace
+
+std::optional<QString> QtDialogs::browseForFolder(QWidget* owner, const QString& instruction,
+                                                  const QString& preselected) {
+  return existingFolder(QFileDialog::getExistingDirectory(owner, instruction, preselected));
+}
+
+std::optional<QString> QtDialogs::pickFolder(QWidget* owner, const QString& title,
+                                             const QString& proposed) {
+  QFileDialog dialog(owner, title);
+  dialog.setFileMode(QFileDialog::Directory);
+  dialog.setOption(QFileDialog::ShowDirsOnly);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  if (!proposed.isEmpty()) dialog.selectFile(proposed);
+  dialog.setWindowModality(Qt::ApplicationModal);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return existingFolder(dialog.selectedFiles().constFirst());
+}
+
+}  // namespace quorrel

@@ -1,0 +1,12 @@
+#include "message_box.h"
+
+#include <QMessageBox>
+
+namespace quorrel {
+
+void QtMessageBox::showError(QWidget* owner, const QString& title, const QString& text) {
+  QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok, owner);
+  box.exec();
+}
+
+}  // namespace quorrel

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace quorrel {
+
+class MessageBox {
+ public:
+  virtual ~MessageBox() = default;
+  // Modal, with the stop icon and an OK button.
+  virtual void showError(QWidget* owner, const QString& title, const QString& text) = 0;
+};
+
+class QtMessageBox : public MessageBox {
+ public:
+  void showError(QWidget* owner, const QString& title, const QString& text) override;
+};
+
+}  // namespace quorrel

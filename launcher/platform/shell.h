@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+namespace quorrel {
+
+// The desktop shell: opens web pages and files the way the player's desktop
+// would. Results are not reported.
+class Shell {
+ public:
+  virtual ~Shell() = default;
+  virtual void openUrl(const QString& url) = 0;
+  // Starts the file without waiting for it, in the launcher's current folder.
+  virtual void openFile(const QString& file) = 0;
+};
+
+class DesktopShell : public Shell {
+ public:
+  void openUrl(const QString& url) override;
+  // The game client is a Windows program: it runs under the program named by
+  // $WINE, else under wine from PATH; without either the desktop opens it.
+  void openFile(const QString& file) override;
+};
+
+}  // namespace quorrel

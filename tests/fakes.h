@@ -1,0 +1,110 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QStringList>
+#include <deque>
+#include <map>
+#include <optional>
+
+#include "exception.h"
+#include "platform/platform.h"
+#include "qt_printers.h"
+
+namespace quorrel::testing {
+
+// Answers the folder choosers from queues the test fills, and records what they were shown.
+struct FakeDialogs : Dialogs {
+  std::deque<std::optional<QString>> browserAnswers;
+  std::deque<std::optional<QString>> pickerAnswers;
+  QStringList browserPreselections;
+  QStringList pickerProposals;
+  QStringList titles;
+
+  std::optional<QString> browseForFolder(QWidget*, const QString& instruction,
+                                         const QString& preselected) override {
+    titles << instruction;
+    browserPreselections << preselected;
+    return next(browserAnswers, "folder browser");
+  }
+  std::optional<QString> pickFolder(QWidget*, const QString& title,
+                                    const QString& proposed) override {
+    titles << title;
+    pickerProposals << proposed;
+    return next(pickerAnswers, "folder dialog");
+  }
+
+ private:
+  static std::optional<QString> next(std::deque<std::optional<QString>>& answers,
+                                     const char* which) {
+    if (answers.empty()) {
+      ADD_FAILURE() << "the " << which << " opened without an answer prepared";
+      return std::nullopt;
+    }
+    const bool confirmed = answers.front().has_value();
+    const QString folder = answers.front().value_or(QString());
+    answers.pop_front();
+    return confirmed ? std::optional<QString>(folder) : std::nullopt;
+  }
+};
+
+struct FakeShell : Shell {
+  QStringList openedUrls;
+  QStringList openedFiles;
+  void openUrl(const QString& url) override { openedUrls << url; }
+  void openFile(const QString& file) override { openedFiles << file; }
+};
+
+struct FakeMessageBox : MessageBox {
+  struct Shown {
+    QString title;
+    QString text;
+  };
+  std::vector<Shown> errors;
+  void showError(QWidget*, const QString& title, const QString& text) override {
+    errors.push_back({title, text});
+  }
+  QStringList errorTexts() const {
+    QStringList texts;
+    for (const Shown& shown : errors) texts << shown.text;
+    return texts;
+  }
+};
+
+struct FakeApplication : Application {
+  int quitRequests = 0;
+  int systemMoves = 0;
+  void requestQuit() override { ++quitRequests; }
+  void startSystemMove(QWidget*) override { ++systemMoves; }
+};
+
+// An in-memory settings key whose failures a test switches on.
+struct FakeSettingsStore : SettingsStore {
+  std::map<QString, QString> values;
+  bool opens = true;
+  bool writesFail = false;
+  int opened = 0;
+
+  std::unique_ptr<SettingsKey> openKey() override {
+    if (!opens) return nullptr;
+    ++opened;
+    return std::make_unique<Key>(*this);
+  }
+
+ private:
+  struct Key : SettingsKey {
+    explicit Key(FakeSettingsStore& store) : store(store) {}
+    QString readString(const QString& name) override {
+      auto found = store.values.find(name);
+      return found == store.values.end() ? QString() : found->second;
+    }
+    void writeString(const QString& name, const QString& value) override {
+      if (store.writesFail)
+        throw SettingsError(QStringLiteral("Failed to set data for '%1'").arg(name).toStdString());
+      store.values[name] = value;
+    }
+    FakeSettingsStore& store;
+  };
+};
+
+}  // namespace quorrel::testing

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "fakes.h"
+#include "form1.h"
+
+namespace quorrel::testing {
+
+inline const QColor kWhite(255, 255, 255);
+
+// The real window with faked dialogs, shell, message box and application, and
+// a real settings file in a temporary folder.
+class FormHarness {
+ public:
+  FormHarness() : iniFile_(root_.filePath("config/Quorrel/Quorrel.ini")), store_(iniFile_) {
+    config_.siteUrl = "https://site.test/";
+    config_.communityUrl = "https://community.test/invite";
+    config_.talentsUrl = "https://site.test/talents";
+    config_.projectUrl = "https://project.test/launcher";
+  }
+
+  // Creates the window on the given store and shell (the real store and the
+  // fake shell by default) and runs its start-up.
+  TForm1& start(SettingsStore* store = nullptr, Shell* realShell = nullptr) {
+    form_ = std::make_unique<TForm1>(
+        config_, Platform{store ? *store : store_, dialogs, realShell ? *realShell : shell,
+                          messageBox, application});
+    form_->create();
+    return *form_;
+  }
+  TForm1& form() { return *form_; }
+
+  // A folder below the temporary root; with a WoW.exe file when `withGame`.
+  QString makeFolder(const QString& name, bool withGame) {
+    const QString path = root_.filePath(name);
+    QDir().mkpath(path);
+    if (withGame) touch(path + "/WoW.exe");
+    return path;
+  }
+  QString path(const QString& name) const { return root_.filePath(name); }
+
+  static void touch(const QString& file, const QByteArray& content = {}) {
+    QFile out(file);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly)) << file.toStdString();
+    out.write(content);
+  }
+
+  // The settings file, written and read as raw INI text.
+  const QString& iniFile() const { return iniFile_; }
+  void writeIni(const QByteArray& text) {
+    QDir().mkpath(QFileInfo(iniFile_).path());
+    touch(iniFile_, text);
+  }
+  QByteArray iniBytes() const {
+    QFile in(iniFile_);
+    return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+  }
+  void storeSetting(const QString& name, const QString& value) {
+    QSettings settings(iniFile_, QSettings::IniFormat);
+    settings.setValue("SOFTWARE/Quorrel/" + name, value);
+  }
+  QVariant storedSetting(const QString& name) const {
+    QSettings settings(iniFile_, QSettings::IniFormat);
+    return settings.value("SOFTWARE/Quorrel/" + name);
+  }
+
+  LauncherConfig& config() { return config_; }
+
+  FakeDialogs dialogs;
+  FakeShell shell;
+  FakeMessageBox messageBox;
+  FakeApplication application;
+
+ private:
+  QTemporaryDir root_;
+  QString iniFile_;
+  IniSettingsStore store_;
+  LauncherConfig config_;
+  std::unique_ptr<TForm1> form_;
+};
+
+}  // namespace quorrel::testing
