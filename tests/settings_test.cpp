@@ -130,18 +130,17 @@ TEST(SettingsTest, UnwritableStoreIsSkippedSilently) {
   EXPECT_FALSE(form.clear_wdb_checkbox->isChecked());
 }
 
-// Settings files the launcher did not write are never overwritten, so a value
-// it could not understand is not lost; the launcher goes on as without a store.
+// Settings files the launcher cannot use are never overwritten, so nothing in
+// them is lost; the launcher goes on as without a store.
 class UnusableSettingsFileTest : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(UnusableSettingsFileTest, IsLeftAsItIsAndTheBrowserIsOffered) {
   FormHarness harness;
   const QString game = harness.makeFolder("game", true);
-  const QByteArray valid =
-      "[SOFTWARE]\nQuorrel\\ClearWDB=0\nQuorrel\\WoWPath=" + game.toUtf8() + "\n";
   const std::string kind = GetParam();
-  if (kind == "corrupt") harness.writeIni(valid + "\x01\x02garbage without an equals sign\n");
-  if (kind == "huge") harness.writeIni(valid + "; " + QByteArray(2 * 1024 * 1024, 'x') + "\n");
+  if (kind == "huge")
+    harness.writeIni("[SOFTWARE]\nQuorrel\\WoWPath=" + game.toUtf8() + "\n; " +
+                     QByteArray(2 * 1024 * 1024, 'x') + "\n");
   if (kind == "folder") QDir().mkpath(harness.iniFile());
   const QByteArray before = harness.iniBytes();
 
@@ -155,8 +154,25 @@ TEST_P(UnusableSettingsFileTest, IsLeftAsItIsAndTheBrowserIsOffered) {
   EXPECT_EQ(harness.iniBytes(), before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, UnusableSettingsFileTest,
-                         ::testing::Values("corrupt", "huge", "folder"));
+INSTANTIATE_TEST_SUITE_P(Values, UnusableSettingsFileTest, ::testing::Values("huge", "folder"));
+
+// Garbage among the values costs the garbage, never the values beside it.
+TEST(SettingsTest, GarbageInTheFileKeepsTheValuesBesideIt) {
+  FormHarness harness;
+  const QString game = harness.makeFolder("game", true);
+  harness.writeIni(
+      "[SOFTWARE]\nQuorrel\\ClearWDB=0\n\x01\x02 binary \xff\xfe, no equals sign\n"
+      "Quorrel\\WoWPath=" +
+      game.toUtf8() + "\n" + QByteArray("\0\0\0 torn write\n", 15));
+  TForm1& form = harness.start();
+  EXPECT_EQ(form.wow_path, game + "/");
+  EXPECT_FALSE(form.clear_wdb_checkbox->isChecked());
+
+  form.clear_wdb_checkbox->setChecked(true);
+  EXPECT_EQ(harness.storedSetting("ClearWDB").toString(), "1");
+  EXPECT_EQ(harness.storedSetting("WoWPath").toString(), game);
+  EXPECT_TRUE(harness.messageBox.errors.empty());
+}
 
 }  // namespace
 }  // namespace quorrel::testing

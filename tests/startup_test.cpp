@@ -112,7 +112,8 @@ TEST_F(StartupTest, SecondGoodCheckDoesNotRestartTheCountdown) {
   QTest::qWait(600);
   form.WoWFolderCheck();
   EXPECT_TRUE(form.updateTimer->isActive());
-  EXPECT_LE(form.updateTimer->remainingTime(), 2500);
+  // A restarted countdown would be back near 3000 ms.
+  EXPECT_LT(form.updateTimer->remainingTime(), 2800);
 }
 
 TEST_F(StartupTest, ExpiryStartsThePatchUpdateOnceAndAGoodCheckArmsItAgain) {
