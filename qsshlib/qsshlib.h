@@ -95,11 +95,11 @@ typedef enum TProxyTypes {
 } TProxyTypes;
 
 /* Host key verification status handed to verify_host_key_callback. */
-#define QSSH_HOSTKEY_KNOWN 0           /* known and matching */
-#define QSSH_HOSTKEY_UNKNOWN 1         /* the host is not in the known-hosts file */
-#define QSSH_HOSTKEY_CHANGED 2         /* the host is known with another key */
-#define QSSH_HOSTKEY_OTHER_TYPE 3      /* the host is known with a key of another type */
-#define QSSH_HOSTKEY_NO_KNOWN_HOSTS 4  /* the known-hosts file is missing or unreadable */
+#define QSSH_HOSTKEY_KNOWN 0          /* known and matching */
+#define QSSH_HOSTKEY_UNKNOWN 1        /* the host is not in the known-hosts file */
+#define QSSH_HOSTKEY_CHANGED 2        /* the host is known with another key */
+#define QSSH_HOSTKEY_OTHER_TYPE 3     /* the host is known with a key of another type */
+#define QSSH_HOSTKEY_NO_KNOWN_HOSTS 4 /* the known-hosts file is missing or unreadable */
 
 /* fxp_errtype: 0 and up are SFTP status codes (2 no such file, 3 permission
  * denied, 4 failure, ...); the library's own failures use these. */
@@ -131,13 +131,11 @@ typedef int32_t (*qssh_read_from_stream_t)(uint64_t offset, void* buffer, int32_
 typedef int32_t (*qssh_write_to_stream_t)(uint64_t offset, const void* data, int32_t length,
                                           TSshLibContext* ctx);
 /* The buffer holds capacity + 1 bytes. */
-typedef qssh_bool (*qssh_get_input_callback_t)(char* buffer, int32_t capacity,
-                                               TSshLibContext* ctx);
+typedef qssh_bool (*qssh_get_input_callback_t)(char* buffer, int32_t capacity, TSshLibContext* ctx);
 typedef qssh_bool (*qssh_verify_host_key_callback_t)(const char* host, int32_t port,
                                                      const char* keytype, const char* keybase64,
                                                      const char* fingerprint, int32_t status,
-                                                     qssh_bool* storehostkey,
-                                                     TSshLibContext* ctx);
+                                                     qssh_bool* storehostkey, TSshLibContext* ctx);
 /* Reports a fatal internal error; it does not return. */
 typedef void (*qssh_raise_exception_callback_t)(const char* message, const char* sourcefile,
                                                 int32_t line);
@@ -239,10 +237,10 @@ QSSHLIB_API void* qssh_openfile(const char* path, int32_t flags, fxp_attrs* attr
                                 TSshLibContext* ctx);
 QSSHLIB_API qssh_bool qsftp_setstat(const char* path, fxp_attrs* attrs, TSshLibContext* ctx);
 QSSHLIB_API qssh_bool qsftp_getstat(const char* path, fxp_attrs* attrs, TSshLibContext* ctx);
-QSSHLIB_API int32_t qsftp_getfile(const char* remotepath, const char* localpath,
-                                  qssh_bool append, TSshLibContext* ctx);
-QSSHLIB_API int32_t qsftp_putfile(const char* localpath, const char* remotepath,
-                                  qssh_bool append, TSshLibContext* ctx);
+QSSHLIB_API int32_t qsftp_getfile(const char* remotepath, const char* localpath, qssh_bool append,
+                                  TSshLibContext* ctx);
+QSSHLIB_API int32_t qsftp_putfile(const char* localpath, const char* remotepath, qssh_bool append,
+                                  TSshLibContext* ctx);
 QSSHLIB_API int32_t qsftp_mvex(const char* from, const char* to, int32_t flags,
                                TSshLibContext* ctx);
 QSSHLIB_API int32_t qsftp_mv(const char* from, const char* to, TSshLibContext* ctx);

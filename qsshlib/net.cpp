@@ -1,0 +1,360 @@
+#include "net.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/ip.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "lib_error.h"
+
+namespace qssh {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string systemError(int error) {
+  return std::strerror(error);
+}
+
+[[noreturn]] void failConnect(const std::string& what) {
+  fail(QSSH_ERR_CONNECT, what);
+}
+[[noreturn]] void failProxy(const std::string& what) {
+  fail(QSSH_ERR_PROXY, what);
+}
+
+struct AddressList {
+  addrinfo* head = nullptr;
+  ~AddressList() {
+    if (head) freeaddrinfo(head);
+  }
+};
+
+void resolve(AddressList& list, const std::string& host, int port, int family) {
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_family = family == 4 ? AF_INET : family == 6 ? AF_INET6 : AF_UNSPEC;
+  const std::string service = std::to_string(port);
+  const int result = getaddrinfo(host.c_str(), service.c_str(), &hints, &list.head);
+  if (result != 0) failConnect("Cannot resolve host name " + host + ": " + gai_strerror(result));
+}
+
+void setIntOption(int fd, int level, int name, int value) {
+  setsockopt(fd, level, name, &value, sizeof value);
+}
+
+void applySocketOptions(int fd, const ConfigValues& conf) {
+  if (conf.boolValue(Conf::TcpNoDelay)) setIntOption(fd, IPPROTO_TCP, TCP_NODELAY, 1);
+  if (conf.boolValue(Conf::TcpKeepAlive)) setIntOption(fd, SOL_SOCKET, SO_KEEPALIVE, 1);
+  if (conf.intValue(Conf::SendBufferSize) > 0)
+    setIntOption(fd, SOL_SOCKET, SO_SNDBUF, conf.intValue(Conf::SendBufferSize));
+  if (conf.intValue(Conf::ReceiveBufferSize) > 0)
+    setIntOption(fd, SOL_SOCKET, SO_RCVBUF, conf.intValue(Conf::ReceiveBufferSize));
+  if (conf.intValue(Conf::IpTos) > 0)
+    setIntOption(fd, IPPROTO_IP, IP_TOS, conf.intValue(Conf::IpTos));
+  if (conf.intValue(Conf::SocketLinger) >= 0) {
+    linger value{1, conf.intValue(Conf::SocketLinger)};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &value, sizeof value);
+  }
+}
+
+void bindLocal(int fd, const addrinfo& target, const std::string& bindAddress) {
+  if (bindAddress.empty()) return;
+  AddressList local;
+  resolve(local, bindAddress, 0, target.ai_family == AF_INET6 ? 6 : 4);
+  if (bind(fd, local.head->ai_addr, local.head->ai_addrlen) != 0)
+    failConnect("Cannot bind to " + bindAddress + ": " + systemError(errno));
+}
+
+void setBlocking(int fd, bool blocking) {
+  const int flags = fcntl(fd, F_GETFL, 0);
+  fcntl(fd, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK);
+}
+
+// Waits for the socket to become readable or writable; false on time-out.
+bool waitFor(int fd, short events, const Deadline& deadline) {
+  pollfd entry{fd, events, 0};
+  for (;;) {
+    const int result = poll(&entry, 1, deadline.remainingMs());
+    if (result > 0) return true;
+    if (result == 0) return false;
+    if (errno != EINTR) return false;
+  }
+}
+
+// One address; the error text when it fails, the socket otherwise.
+Socket tryAddress(const addrinfo& address, const ConfigValues& conf, const Deadline& deadline,
+                  std::string& error) {
+  Socket socket(
+      ::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC, address.ai_protocol));
+  if (socket.fd() < 0) {
+    error = systemError(errno);
+    return {};
+  }
+  applySocketOptions(socket.fd(), conf);
+  bindLocal(socket.fd(), address, conf.stringValue(Conf::BindAddress));
+  setBlocking(socket.fd(), false);
+  if (::connect(socket.fd(), address.ai_addr, address.ai_addrlen) != 0 && errno != EINPROGRESS) {
+    error = systemError(errno);
+    return {};
+  }
+  if (!waitFor(socket.fd(), POLLOUT, deadline)) {
+    error = "Connection timed out";
+    return {};
+  }
+  int socketError = 0;
+  socklen_t length = sizeof socketError;
+  getsockopt(socket.fd(), SOL_SOCKET, SO_ERROR, &socketError, &length);
+  if (socketError != 0) {
+    error = systemError(socketError);
+    return {};
+  }
+  setBlocking(socket.fd(), true);
+  return socket;
+}
+
+Socket openTcp(const std::string& host, int port, const ConfigValues& conf,
+               const Deadline& deadline) {
+  const int attempts = std::max(1, conf.intValue(Conf::ConnectAttempts));
+  std::string error = "no address";
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    if (attempt > 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(
+          std::min(conf.intValue(Conf::ConnectRetryDelay), deadline.remainingMs())));
+    AddressList addresses;
+    resolve(addresses, host, port, conf.intValue(Conf::AddressFamily));
+    for (addrinfo* address = addresses.head; address; address = address->ai_next) {
+      Socket socket = tryAddress(*address, conf, deadline, error);
+      if (socket.fd() >= 0) return socket;
+      if (deadline.passed()) failConnect(error);
+    }
+  }
+  failConnect(error);
+}
+
+void sendAll(int fd, const std::string& bytes, const Deadline& deadline) {
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    if (!waitFor(fd, POLLOUT, deadline)) failProxy("Proxy timed out");
+    const ssize_t result = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (result < 0 && errno == EINTR) continue;
+    if (result <= 0) failProxy("Proxy connection failed: " + systemError(errno));
+    sent += static_cast<size_t>(result);
+  }
+}
+
+std::string receive(int fd, size_t count, const Deadline& deadline) {
+  std::string bytes(count, '\0');
+  size_t received = 0;
+  while (received < count) {
+    if (!waitFor(fd, POLLIN, deadline)) failProxy("Proxy timed out");
+    const ssize_t result = ::recv(fd, bytes.data() + received, count - received, 0);
+    if (result < 0 && errno == EINTR) continue;
+    if (result == 0) failProxy("Proxy closed the connection");
+    if (result < 0) failProxy("Proxy connection failed: " + systemError(errno));
+    received += static_cast<size_t>(result);
+  }
+  return bytes;
+}
+
+std::string portBytes(int port) {
+  return {static_cast<char>((port >> 8) & 0xff), static_cast<char>(port & 0xff)};
+}
+
+bool ipv4Bytes(const std::string& host, std::string& bytes) {
+  in_addr address{};
+  if (inet_pton(AF_INET, host.c_str(), &address) != 1) return false;
+  bytes.assign(reinterpret_cast<const char*>(&address), 4);
+  return true;
+}
+
+// The target as the proxy should see it: its name, or an address resolved here.
+std::string targetHost(const std::string& host, int port, const ConfigValues& conf) {
+  if (conf.boolValue(Conf::ProxyRemoteDns)) return host;
+  AddressList addresses;
+  resolve(addresses, host, port, 4);
+  char text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(addresses.head->ai_addr)->sin_addr, text,
+            sizeof text);
+  return text;
+}
+
+void socks4Handshake(int fd, const std::string& host, int port, const ConfigValues& conf,
+                     const Deadline& deadline) {
+  std::string address;
+  const bool byName = !ipv4Bytes(host, address);
+  if (byName) address = std::string("\0\0\0\1", 4);  // SOCKS4a: the proxy resolves the name
+  std::string request = std::string("\4\1", 2) + portBytes(port) + address +
+                        conf.stringValue(Conf::ProxyUsername) + std::string(1, '\0');
+  if (byName) request += host + std::string(1, '\0');
+  sendAll(fd, request, deadline);
+  const std::string reply = receive(fd, 8, deadline);
+  if (static_cast<unsigned char>(reply[1]) != 90)
+    failProxy("SOCKS4 proxy refused the connection (code " +
+              std::to_string(static_cast<unsigned char>(reply[1])) + ")");
+}
+
+void socks5Authenticate(int fd, const ConfigValues& conf, const Deadline& deadline) {
+  const std::string& user = conf.stringValue(Conf::ProxyUsername);
+  const std::string& password = conf.stringValue(Conf::ProxyPassword);
+  if (user.size() > 255 || password.size() > 255) failProxy("SOCKS5 credentials too long");
+  sendAll(fd,
+          std::string(1, '\1') + static_cast<char>(user.size()) + user +
+              static_cast<char>(password.size()) + password,
+          deadline);
+  if (receive(fd, 2, deadline)[1] != 0) failProxy("SOCKS5 proxy authentication failed");
+}
+
+void socks5Handshake(int fd, const std::string& host, int port, const ConfigValues& conf,
+                     const Deadline& deadline) {
+  const bool withPassword = !conf.stringValue(Conf::ProxyUsername).empty();
+  sendAll(fd, withPassword ? std::string("\5\2\0\2", 4) : std::string("\5\1\0", 3), deadline);
+  const std::string choice = receive(fd, 2, deadline);
+  if (choice[0] != 5) failProxy("Not a SOCKS5 proxy");
+  if (choice[1] == 2 && withPassword)
+    socks5Authenticate(fd, conf, deadline);
+  else if (choice[1] != 0)
+    failProxy("SOCKS5 proxy accepts none of our authentication methods");
+
+  std::string address;
+  std::string request("\5\1\0", 3);
+  if (ipv4Bytes(host, address)) {
+    request += '\1' + address;
+  } else {
+    if (host.size() > 255) failProxy("Host name too long for SOCKS5");
+    request += '\3' + std::string(1, static_cast<char>(host.size())) + host;
+  }
+  sendAll(fd, request + portBytes(port), deadline);
+  const std::string reply = receive(fd, 4, deadline);
+  if (reply[1] != 0)
+    failProxy("SOCKS5 proxy refused the connection (code " +
+              std::to_string(static_cast<unsigned char>(reply[1])) + ")");
+  const unsigned char type = static_cast<unsigned char>(reply[3]);
+  const size_t addressLength = type == 1 ? 4
+                               : type == 4
+                                   ? 16
+                                   : static_cast<unsigned char>(receive(fd, 1, deadline)[0]);
+  receive(fd, addressLength + 2, deadline);
+}
+
+std::string base64(const std::string& bytes) {
+  static const char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text;
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    uint32_t chunk = static_cast<unsigned char>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) chunk |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+    if (i + 2 < bytes.size()) chunk |= static_cast<unsigned char>(bytes[i + 2]);
+    text += kAlphabet[(chunk >> 18) & 63];
+    text += kAlphabet[(chunk >> 12) & 63];
+    text += i + 1 < bytes.size() ? kAlphabet[(chunk >> 6) & 63] : '=';
+    text += i + 2 < bytes.size() ? kAlphabet[chunk & 63] : '=';
+  }
+  return text;
+}
+
+void httpConnectHandshake(int fd, const std::string& host, int port, const ConfigValues& conf,
+                          const Deadline& deadline) {
+  const std::string target =
+      (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
+  std::string request = "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n";
+  if (!conf.stringValue(Conf::ProxyUserAgent).empty())
+    request += "User-Agent: " + conf.stringValue(Conf::ProxyUserAgent) + "\r\n";
+  if (!conf.stringValue(Conf::ProxyUsername).empty())
+    request += "Proxy-Authorization: Basic " +
+               base64(conf.stringValue(Conf::ProxyUsername) + ":" +
+                      conf.stringValue(Conf::ProxyPassword)) +
+               "\r\n";
+  sendAll(fd, request + "\r\n", deadline);
+
+  // Byte by byte, so nothing of the SSH stream after the header is taken.
+  std::string header;
+  while (header.size() < 4 || header.compare(header.size() - 4, 4, "\r\n\r\n") != 0) {
+    if (header.size() > 16384) failProxy("HTTP proxy answer too long");
+    header += receive(fd, 1, deadline);
+  }
+  const std::string statusLine = header.substr(0, header.find("\r\n"));
+  const size_t space = statusLine.find(' ');
+  if (statusLine.compare(0, 5, "HTTP/") != 0 || space == std::string::npos ||
+      statusLine.compare(space + 1, 3, "200") != 0)
+    failProxy("HTTP proxy refused the connection: " + statusLine);
+}
+
+int proxyPort(const ConfigValues& conf, int32_t type) {
+  if (conf.intValue(Conf::ProxyPort) > 0) return conf.intValue(Conf::ProxyPort);
+  return type == PROXY_HTTP ? 8080 : 1080;
+}
+
+}  // namespace
+
+Deadline Deadline::after(int32_t milliseconds) {
+  Deadline deadline;
+  deadline.end_ = Clock::now() + std::chrono::milliseconds(std::max(milliseconds, 0));
+  return deadline;
+}
+
+int Deadline::remainingMs() const {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(end_ - Clock::now()).count();
+  return left > 0 ? static_cast<int>(std::min<long long>(left, 1 << 30)) : 0;
+}
+
+Socket& Socket::operator=(Socket&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = other.release();
+  }
+  return *this;
+}
+
+Socket::~Socket() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int Socket::release() {
+  const int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+Socket connectTo(const std::string& host, int port, const ConfigValues& conf, int timeoutMs,
+                 const Printer& print) {
+  const Deadline deadline = Deadline::after(timeoutMs);
+  const int32_t type = conf.intValue(Conf::ProxyType);
+  if (type == PROXY_TELNET || type == PROXY_CMD || type == PROXY_FUZZ)
+    failProxy("Proxy type " + std::to_string(type) +
+              " is not supported; use none, SOCKS4, SOCKS5 or HTTP");
+  if (type < PROXY_NONE || type > PROXY_FUZZ)
+    failProxy("Unknown proxy type " + std::to_string(type));
+  if (type == PROXY_NONE) {
+    print("Resolving " + host + " and connecting to port " + std::to_string(port));
+    Socket socket = openTcp(host, port, conf, deadline);
+    print("Connected to " + host + " port " + std::to_string(port));
+    return socket;
+  }
+
+  const std::string& proxyHost = conf.stringValue(Conf::ProxyHost);
+  if (proxyHost.empty()) failProxy("No proxy host set");
+  const int port2 = proxyPort(conf, type);
+  print("Connecting to proxy " + proxyHost + " port " + std::to_string(port2));
+  Socket socket = openTcp(proxyHost, port2, conf, deadline);
+  const std::string target = targetHost(host, port, conf);
+  if (type == PROXY_SOCKS4) socks4Handshake(socket.fd(), target, port, conf, deadline);
+  if (type == PROXY_SOCKS5) socks5Handshake(socket.fd(), target, port, conf, deadline);
+  if (type == PROXY_HTTP) httpConnectHandshake(socket.fd(), target, port, conf, deadline);
+  print("Connected to " + host + " port " + std::to_string(port) + " through the proxy");
+  return socket;
+}
+
+}  // namespace qssh

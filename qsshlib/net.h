@@ -1,0 +1,46 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "config.h"
+
+namespace qssh {
+
+// A point in time a wait must not pass.
+class Deadline {
+ public:
+  static Deadline after(int32_t milliseconds);
+  // Milliseconds left, at least 0.
+  int remainingMs() const;
+  bool passed() const { return remainingMs() == 0; }
+
+ private:
+  std::chrono::steady_clock::time_point end_;
+};
+
+// An owned socket descriptor.
+class Socket {
+ public:
+  Socket() = default;
+  explicit Socket(int fd) : fd_(fd) {}
+  Socket(Socket&& other) noexcept : fd_(other.release()) {}
+  Socket& operator=(Socket&& other) noexcept;
+  ~Socket();
+  int fd() const { return fd_; }
+  int release();
+
+ private:
+  int fd_ = -1;
+};
+
+using Printer = std::function<void(const std::string&)>;
+
+// Opens a TCP connection to host:port, directly or through the proxy the
+// configuration names, within timeoutMs. Failures are LibErrors.
+Socket connectTo(const std::string& host, int port, const ConfigValues& conf, int timeoutMs,
+                 const Printer& print);
+
+}  // namespace qssh

@@ -1,0 +1,61 @@
+#include "qsshlib_binding.h"
+
+#include <dlfcn.h>
+
+namespace quorrel {
+
+namespace {
+
+// The codes of the loader's lazy-binding failures: library not found, and
+// function not found in it.
+constexpr const char* kLibraryMissing = "External exception C06D007E: ";
+constexpr const char* kFunctionMissing = "External exception C06D007F: ";
+
+std::string loaderMessage() {
+  const char* message = dlerror();
+  return message ? message : "unknown loader error";
+}
+
+}  // namespace
+
+QsshlibBinding::QsshlibBinding(std::string libraryFile) : libraryFile_(std::move(libraryFile)) {}
+
+QsshlibBinding::~QsshlibBinding() {
+  if (void* handle = library_.load()) dlclose(handle);
+}
+
+QsshlibBinding& QsshlibBinding::instance() {
+  static QsshlibBinding binding;
+  return binding;
+}
+
+void* QsshlibBinding::library() {
+  if (void* handle = library_.load(std::memory_order_acquire)) return handle;
+  std::lock_guard<std::mutex> lock(loading_);
+  if (void* handle = library_.load()) return handle;
+  void* handle = dlopen(libraryFile_.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) throw ExternalException(kLibraryMissing + loaderMessage());
+  library_.store(handle, std::memory_order_release);
+  return handle;
+}
+
+void* QsshlibBinding::function(Function which, const char* name) {
+  if (void* address = functions_[which].load(std::memory_order_acquire)) return address;
+  void* handle = library();
+  std::lock_guard<std::mutex> lock(loading_);
+  dlerror();
+  void* address = dlsym(handle, name);
+  if (!address) throw ExternalException(kFunctionMissing + loaderMessage());
+  functions_[which].store(address, std::memory_order_release);
+  return address;
+}
+
+#define QSSH_FUNCTION(result, name, params, args)                       \
+  result QsshlibBinding::name params {                                  \
+    using Signature = result(*) params;                                 \
+    return reinterpret_cast<Signature>(function(k_##name, #name)) args; \
+  }
+#include "qsshlib_functions.inc"
+#undef QSSH_FUNCTION
+
+}  // namespace quorrel
