@@ -1,0 +1,507 @@
+#include "sftp_session.h"
+
+#include <fcntl.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace quorrel {
+
+namespace {
+
+constexpr int32_t kMinimumBuild = 8;
+constexpr int32_t kExpectedConfCount = 84;
+constexpr int32_t kUnsetErrorCode = -1000;
+constexpr int32_t kTimeoutTicks = 60000;
+constexpr int kPasswordAnswers = 3;
+
+struct IgnoringCase {
+  bool operator()(const std::string& a, const std::string& b) const {
+    return strcasecmp(a.c_str(), b.c_str()) < 0;
+  }
+};
+using ConfIndex = std::map<std::string, int32_t, IgnoringCase>;
+
+// The configuration name index all sessions share: built once under the lock,
+// read without it, freed at exit.
+std::mutex confIndexLock;
+std::unique_ptr<const ConfIndex> confIndexOwner;
+std::atomic<const ConfIndex*> confIndex{nullptr};
+
+void buildConfIndex(PConfPAnsiCharArray names, int32_t count) {
+  std::lock_guard<std::mutex> lock(confIndexLock);
+  if (confIndex.load(std::memory_order_acquire)) return;
+  auto index = std::make_unique<ConfIndex>();
+  for (int32_t i = 0; i < count; ++i) index->emplace((*names)[i] ? (*names)[i] : "", i);
+  confIndex.store(index.get(), std::memory_order_release);
+  confIndexOwner = std::move(index);
+}
+
+std::string copyOf(const char* text) {
+  return text ? text : "";
+}
+
+}  // namespace
+
+// The nine callbacks the library calls; each finds its session through the
+// context's Tag.
+struct SessionAdapters {
+  static TSftpSession& of(TSshLibContext* ctx) {
+    return *reinterpret_cast<TSftpSession*>(ctx->Tag);
+  }
+
+  static qssh_bool listing(fxp_names* names, TSshLibContext* ctx) {
+    TSftpSession& session = of(ctx);
+    return session.OnListing ? session.OnListing(names) : true;
+  }
+
+  static const char* password(const char* prompt, const char*, qssh_bool* cancel,
+                              TSshLibContext* ctx) {
+    TSftpSession& session = of(ctx);
+    if (++session.FPasswordAttempts <= kPasswordAnswers) {
+      const bool forKey = std::strstr(prompt ? prompt : "", "Passphrase for key") != nullptr;
+      *cancel = 0;
+      return (forKey ? session.FKeyPassword : session.FPassword).c_str();
+    }
+    *cancel = 1;
+    if (session.OnMessage)
+      session.OnMessage(
+          "Password was rejected, or no password given for " + copyOf(prompt) + ".\r\n", true);
+    return nullptr;
+  }
+
+  static void message(const char* text, qssh_bool isstderr, TSshLibContext* ctx) {
+    TSftpSession& session = of(ctx);
+    const std::string line = copyOf(text);
+    if (session.OnMessage) session.OnMessage(line, isstderr != 0);
+    session.FLastMessages += line;
+  }
+
+  static qssh_bool progress(int64_t bytescopied, qssh_bool isupload, TSshLibContext* ctx) {
+    TSftpSession& session = of(ctx);
+    return session.OnProgress ? session.OnProgress(bytescopied, isupload != 0) : true;
+  }
+
+  static int32_t readStream(uint64_t offset, void* buffer, int32_t size, TSshLibContext* ctx) {
+    TStream* stream = of(ctx).FUploadStream;
+    if (!stream) return 0;
+    stream->setPosition(static_cast<int64_t>(offset));
+    return static_cast<int32_t>(stream->read(buffer, size));
+  }
+
+  // Each written block is reported as the offset it reaches in the file.
+  static int32_t writeStream(uint64_t offset, const void* data, int32_t length,
+                             TSshLibContext* ctx) {
+    TSftpSession& session = of(ctx);
+    TStream* stream = session.FDownloadStream;
+    if (!stream) return 0;
+    stream->setPosition(static_cast<int64_t>(offset));
+    const int64_t written = stream->write(data, length);
+    if (session.OnProgress) session.OnProgress(static_cast<int64_t>(offset) + length, false);
+    return static_cast<int32_t>(written);
+  }
+
+  static qssh_bool input(char* buffer, int32_t capacity, TSshLibContext* ctx) {
+    TSftpSession& session = of(ctx);
+    bool cancel = false;
+    std::string answer;
+    if (session.OnGetInput) {
+      answer = session.OnGetInput(cancel);
+    } else {
+      answer = consoleLine();
+    }
+    if (cancel) return false;
+    if (answer.size() > static_cast<size_t>(std::max(capacity, 0)))
+      answer.resize(std::max(capacity, 0));
+    std::memcpy(buffer, answer.data(), answer.size());
+    buffer[answer.size()] = '\0';
+    return true;
+  }
+
+  static std::string consoleLine() {
+    if (!isatty(STDIN_FILENO)) throw Exception("No input method available");
+    std::cout << "Your Input: " << std::flush;
+    std::string line;
+    if (!std::cout || !std::getline(std::cin, line)) throw Exception("No input method available");
+    return line;
+  }
+
+  static qssh_bool hostKey(const char* host, int32_t port, const char*, const char*,
+                           const char* fingerprint, int32_t status, qssh_bool* store,
+                           TSshLibContext* ctx) {
+    TSftpSession& session = of(ctx);
+    if (!session.OnVerifyHostKey) return false;
+    bool storeKey = *store != 0;
+    const bool accepted = session.OnVerifyHostKey(host, port, fingerprint, status, storeKey);
+    *store = storeKey ? 1 : 0;
+    return accepted;
+  }
+
+  [[noreturn]] static void raise(const char* message, const char* sourcefile, int32_t line) {
+    throw SftpSessionException("TSftpSession exception " + copyOf(message) + " at line " +
+                               std::to_string(line) + " in " + copyOf(sourcefile));
+  }
+};
+
+TFileStream::TFileStream(const std::string& path, int flags, int mode)
+    : path_(path), fd_(::open(path.c_str(), flags | O_CLOEXEC, mode)) {
+  if (fd_ < 0) throw SftpSessionException("Cannot open " + path + ": " + std::strerror(errno));
+}
+
+TFileStream::~TFileStream() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void TFileStream::setPosition(int64_t position) {
+  ::lseek(fd_, position, SEEK_SET);
+}
+
+int64_t TFileStream::read(void* buffer, int64_t count) {
+  for (;;) {
+    const ssize_t result = ::read(fd_, buffer, static_cast<size_t>(count));
+    if (result >= 0) return result;
+    if (errno != EINTR) return 0;
+  }
+}
+
+int64_t TFileStream::write(const void* buffer, int64_t count) {
+  int64_t written = 0;
+  while (written < count) {
+    const ssize_t result = ::write(fd_, static_cast<const char*>(buffer) + written,
+                                   static_cast<size_t>(count - written));
+    if (result < 0 && errno == EINTR) continue;
+    if (result <= 0) break;
+    written += result;
+  }
+  return written;
+}
+
+void TFileStream::close() {
+  const int fd = fd_;
+  fd_ = -1;
+  if (fd >= 0 && ::close(fd) != 0)
+    throw SftpSessionException("Cannot write " + path_ + ": " + std::strerror(errno));
+}
+
+TSftpSession::TSftpSession(bool verbose, QsshlibBinding& library)
+    : FVerbose(verbose), library_(library) {
+  std::memset(&Fcontext, 0, sizeof Fcontext);
+  try {
+    build();
+  } catch (...) {
+    release();
+    throw;
+  }
+}
+
+void TSftpSession::build() {
+  double release = 0;
+  int32_t build = 0;
+  library_.qsshgetversions(&release, &build);
+  if (build < kMinimumBuild)
+    throw Exception("qsshlib is too old, its build number is " + std::to_string(build) +
+                    ", but we need a minimum of " + std::to_string(kMinimumBuild));
+  Fcontext.timeoutticks = kTimeoutTicks;
+  Fcontext.connectiontimeoutticks = kTimeoutTicks;
+  Fcontext.structsize = QSSH_CONTEXT_SIZE;
+  if (library_.qsshgetcontextsize() > QSSH_CONTEXT_SIZE)
+    throw Exception("Incorrect TSshLibContext record size");
+  Fcontext.Tag = reinterpret_cast<uint64_t>(this);
+  Fcontext.ls_callback = &SessionAdapters::listing;
+  Fcontext.getpassword_callback = &SessionAdapters::password;
+  Fcontext.printmessage_callback = &SessionAdapters::message;
+  Fcontext.progress_callback = &SessionAdapters::progress;
+  Fcontext.read_from_stream = &SessionAdapters::readStream;
+  Fcontext.write_to_stream = &SessionAdapters::writeStream;
+  Fcontext.get_input_callback = &SessionAdapters::input;
+  Fcontext.verify_host_key_callback = &SessionAdapters::hostKey;
+  Fcontext.raise_exception_callback = &SessionAdapters::raise;
+  if (library_.qssh_initcontext(FVerbose, &Fcontext) != 0)
+    throw SftpSessionException("qssh_initcontext failed - incorrect qsshlib version?");
+  if (!library_.qssh_getconfigarrays(&FConfTypes, &FConfSubTypes, &FConfNames, &FConfCount))
+    throw SftpSessionException("qssh_getconfigarrays failed - incorrect qsshlib version?");
+  if (FConfCount != kExpectedConfCount) {
+    const std::string line = "Possibly qsshlib version mismatch, it has " +
+                             std::to_string(FConfCount) + " config strings, but we expected " +
+                             std::to_string(kExpectedConfCount);
+    SessionAdapters::message(line.c_str(), false, &Fcontext);
+  }
+  buildConfIndex(FConfNames, FConfCount);
+}
+
+TSftpSession::~TSftpSession() {
+  release();
+}
+
+// Disconnects and frees the context once, also for a session whose
+// construction stopped early. A library that could not be loaded has nothing
+// to free.
+void TSftpSession::release() noexcept {
+  try {
+    Disconnect();
+    library_.qsshfree(&Fcontext);
+  } catch (const ExternalException&) {
+  }
+}
+
+void TSftpSession::SetKeyfile(const std::string& path) {
+  library_.qssh_setkeyfile(path.c_str(), &Fcontext);
+}
+
+void TSftpSession::SetVerbose(bool value) {
+  library_.qssh_setverbose(value);
+  FVerbose = value;
+}
+
+int32_t TSftpSession::GetConfIndex(const std::string& name) const {
+  const ConfIndex* index = confIndex.load(std::memory_order_acquire);
+  if (index) {
+    const auto found = index->find(name);
+    if (found != index->end()) return found->second;
+  }
+  throw SftpSessionException("Conf Name Not Found: " + name);
+}
+
+TProxyTypes TSftpSession::ProxyType() {
+  return static_cast<TProxyTypes>(
+      library_.qssh_conf_get_int(GetConfIndex("proxy_type"), &Fcontext));
+}
+void TSftpSession::SetProxyType(TProxyTypes value) {
+  library_.qssh_conf_set_int(GetConfIndex("proxy_type"), value, &Fcontext);
+}
+std::string TSftpSession::ProxyHost() {
+  return copyOf(library_.qssh_conf_get_str(GetConfIndex("proxy_host"), &Fcontext));
+}
+void TSftpSession::SetProxyHost(const std::string& value) {
+  library_.qssh_conf_set_str(GetConfIndex("proxy_host"), value.c_str(), &Fcontext);
+}
+int32_t TSftpSession::ProxyPort() {
+  return library_.qssh_conf_get_int(GetConfIndex("proxy_port"), &Fcontext);
+}
+void TSftpSession::SetProxyPort(int32_t value) {
+  library_.qssh_conf_set_int(GetConfIndex("proxy_port"), value, &Fcontext);
+}
+std::string TSftpSession::ProxyUserName() {
+  return copyOf(library_.qssh_conf_get_str(GetConfIndex("proxy_username"), &Fcontext));
+}
+void TSftpSession::SetProxyUserName(const std::string& value) {
+  library_.qssh_conf_set_str(GetConfIndex("proxy_username"), value.c_str(), &Fcontext);
+}
+std::string TSftpSession::ProxyPassword() {
+  return copyOf(library_.qssh_conf_get_str(GetConfIndex("proxy_password"), &Fcontext));
+}
+void TSftpSession::SetProxyPassword(const std::string& value) {
+  library_.qssh_conf_set_str(GetConfIndex("proxy_password"), value.c_str(), &Fcontext);
+}
+
+std::string TSftpSession::HomeDir() const {
+  return copyOf(Fcontext.homedir);
+}
+std::string TSftpSession::WorkDir() const {
+  return copyOf(Fcontext.pwd);
+}
+std::string TSftpSession::ErrorMessage() const {
+  return copyOf(Fcontext.fxp_error_message);
+}
+
+std::string TSftpSession::LibVersion() {
+  double release = 0;
+  int32_t build = 0;
+  library_.qsshgetversions(&release, &build);
+  char releaseText[32];
+  std::snprintf(releaseText, sizeof releaseText, "%.2f", release);
+  return "qsshlib build " + std::to_string(build) + " based on SSH engine release " + releaseText;
+}
+
+std::string TSftpSession::MakeSftpErrorMsg(const std::string& where) const {
+  const int32_t code = Fcontext.fxp_errtype;
+  if (code >= 0) return where + ": Error " + std::to_string(code) + ", " + ErrorMessage();
+  return where + ": Unknown Error.\r\n" + FLastMessages;
+}
+
+void TSftpSession::beginOperation() {
+  FLastMessages.clear();
+  Fcontext.fxp_errtype = kUnsetErrorCode;
+}
+
+void TSftpSession::check(bool succeeded, const char* label) {
+  if (!succeeded) throw SftpSessionException(MakeSftpErrorMsg(label));
+}
+
+void TSftpSession::Connect() {
+  FPasswordAttempts = 0;
+  beginOperation();
+  const int32_t result = library_.qsftp_connect(FHostName.c_str(), FUserName.c_str(), FPort,
+                                                FPassword.c_str(), &Fcontext);
+  FConnected = result == 0;
+  check(result == 0, "qsftp_connect");
+}
+
+void TSftpSession::Disconnect() {
+  if (!FConnected) return;
+  library_.qsftp_close(&Fcontext);
+  FConnected = false;
+}
+
+void TSftpSession::ChangeDir(const std::string& ADirectory) {
+  beginOperation();
+  check(library_.qsftp_cd(ADirectory.c_str(), &Fcontext) == 1, "qsftp_cd");
+}
+
+void TSftpSession::MakeDir(const std::string& ADirectory) {
+  beginOperation();
+  check(library_.qsftp_mkdir(ADirectory.c_str(), &Fcontext) == 1, "qsftp_mkdir");
+}
+
+void TSftpSession::RemoveDir(const std::string& ADirectory) {
+  beginOperation();
+  check(library_.qsftp_rmdir(ADirectory.c_str(), &Fcontext) == 1, "qsftp_rmdir");
+}
+
+void TSftpSession::ListDir(const std::string& ADirectory) {
+  beginOperation();
+  check(library_.qsftp_ls(ADirectory.c_str(), &Fcontext) == 1, "qsftp_ls");
+}
+
+void TSftpSession::GetStat(const std::string& AFileName, fxp_attrs& Attrs) {
+  beginOperation();
+  check(library_.qsftp_getstat(AFileName.c_str(), &Attrs, &Fcontext) != 0, "qsftp_getstat");
+}
+
+void TSftpSession::SetStat(const std::string& AFileName, fxp_attrs& Attrs) {
+  beginOperation();
+  check(library_.qsftp_setstat(AFileName.c_str(), &Attrs, &Fcontext) != 0, "qsftp_setstat");
+}
+
+void TSftpSession::Move(const std::string& AFromName, const std::string& AToName) {
+  beginOperation();
+  check(library_.qsftp_mv(AFromName.c_str(), AToName.c_str(), &Fcontext) == 1, "qsftp_mv");
+}
+
+void TSftpSession::MoveEx(const std::string& AFromName, const std::string& AToName,
+                          int32_t MoveFlags) {
+  beginOperation();
+  check(library_.qsftp_mvex(AFromName.c_str(), AToName.c_str(), MoveFlags, &Fcontext) == 1,
+        "qsftp_mvex");
+}
+
+void TSftpSession::DeleteFile(const std::string& AName) {
+  beginOperation();
+  check(library_.qsftp_rm(AName.c_str(), &Fcontext) == 1, "qsftp_rm");
+}
+
+void TSftpSession::UploadFile(const std::string& ALocalFilename, const std::string& ARemoteFilename,
+                              bool anAppend) {
+  beginOperation();
+  check(library_.qsftp_putfile(ALocalFilename.c_str(), ARemoteFilename.c_str(), anAppend,
+                               &Fcontext) == 1,
+        "qsftp_putfile");
+}
+
+void TSftpSession::DownloadFile(const std::string& ARemoteFilename,
+                                const std::string& ALocalFilename, bool anAppend) {
+  beginOperation();
+  check(library_.qsftp_getfile(ARemoteFilename.c_str(), ALocalFilename.c_str(), anAppend,
+                               &Fcontext) == 1,
+        "qsftp_getfile");
+}
+
+namespace {
+
+// Binds a stream for one call and always unbinds it.
+class StreamBinding {
+ public:
+  StreamBinding(TStream*& slot, TStream& stream) : slot_(slot) { slot_ = &stream; }
+  ~StreamBinding() { slot_ = nullptr; }
+
+ private:
+  TStream*& slot_;
+};
+
+}  // namespace
+
+void TSftpSession::UploadStream(const std::string& ARemoteFilename, TStream& AStream,
+                                bool anAppend) {
+  FLastMessages.clear();
+  StreamBinding bound(FUploadStream, AStream);
+  Fcontext.fxp_errtype = kUnsetErrorCode;
+  check(library_.qsftp_putfile(nullptr, ARemoteFilename.c_str(), anAppend, &Fcontext) == 1,
+        "qsftp_putfile");
+}
+
+void TSftpSession::DownloadStream(const std::string& ARemoteFilename, TStream& AStream,
+                                  bool anAppend) {
+  FLastMessages.clear();
+  StreamBinding bound(FDownloadStream, AStream);
+  Fcontext.fxp_errtype = kUnsetErrorCode;
+  check(library_.qsftp_getfile(ARemoteFilename.c_str(), nullptr, anAppend, &Fcontext) == 1,
+        "qsftp_getfile");
+}
+
+void TSftpSession::SetFileSize(const std::string& AFileName, int64_t ASize) {
+  fxp_attrs attrs{};
+  GetStat(AFileName, attrs);
+  attrs.flags = QSSH_ATTR_SIZE;
+  attrs.size = static_cast<uint64_t>(ASize);
+  SetStat(AFileName, attrs);
+}
+
+void TSftpSession::SetUnixMode(const std::string& AFileName, int32_t AMode) {
+  fxp_attrs attrs{};
+  GetStat(AFileName, attrs);
+  attrs.flags = QSSH_ATTR_PERMISSIONS;
+  attrs.permissions = static_cast<uint32_t>(AMode);
+  SetStat(AFileName, attrs);
+}
+
+void TSftpSession::SetModifiedDate(const std::string& AFileName, std::tm ATimestamp, bool isUTC) {
+  fxp_attrs attrs{};
+  GetStat(AFileName, attrs);
+  const int64_t seconds = isUTC ? timegm(&ATimestamp) : mktime(&ATimestamp);
+  attrs.flags = QSSH_ATTR_ACMODTIME;
+  attrs.mtime = static_cast<uint32_t>(seconds < 0 ? 0 : seconds);
+  SetStat(AFileName, attrs);
+}
+
+void* TSftpSession::OpenFile(const std::string& apathname, int32_t anopenflags, fxp_attrs* attrs) {
+  return library_.qssh_openfile(apathname.c_str(), anopenflags, attrs, &Fcontext);
+}
+
+int32_t TSftpSession::CloseFile(void*& fh) {
+  return library_.qssh_closefile(&fh, &Fcontext);
+}
+
+void* TSftpSession::xfer_upload_init(void* fh, uint64_t offset) {
+  return library_.qssh_xfer_upload_init(fh, offset, &Fcontext);
+}
+
+bool TSftpSession::xfer_upload_ready(void* xfer) {
+  return library_.qssh_xfer_upload_ready(xfer, &Fcontext) != 0;
+}
+
+void TSftpSession::xfer_upload_data(void* xfer, const void* buffer, int32_t len,
+                                    uint64_t anoffset) {
+  library_.qssh_xfer_upload_data(xfer, buffer, len, anoffset, &Fcontext);
+}
+
+bool TSftpSession::xfer_ensuredone(void* xfer) {
+  return library_.qssh_xfer_ensuredone(xfer, &Fcontext) != 0;
+}
+
+bool TSftpSession::xfer_done(void* xfer) {
+  return library_.qssh_xfer_done(xfer, &Fcontext) != 0;
+}
+
+void TSftpSession::xfer_cleanup(void* xfer) {
+  library_.qssh_xfer_cleanup(xfer, &Fcontext);
+}
+
+}  // namespace quorrel
