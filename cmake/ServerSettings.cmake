@@ -12,6 +12,7 @@ set(QUORREL_TALENTS_URL "https://quorrel.example/talents" CACHE STRING "Talent c
 set(QUORREL_PROJECT_URL "https://quorrel.example/launcher" CACHE STRING "The launcher's project page")
 set(QUORREL_CA_FILE "" CACHE STRING "Extra CA bundle trusted for HTTPS (empty: the system's CAs only)")
 set(QUORREL_HOSTKEY_SHA256 "" CACHE STRING "Comma-separated SHA256:... fingerprints the patch server's host key must match (empty: trust on first use)")
+set(QUORREL_UPDATE_PUBKEY "" CACHE STRING "Ed25519 public key (base64 of its 32 bytes) that launcher builds must be signed with (empty: builds are not signed)")
 
 if(NOT QUORREL_PATCH_PORT MATCHES "^[0-9]+$" OR QUORREL_PATCH_PORT GREATER 65535 OR QUORREL_PATCH_PORT LESS 1)
   message(FATAL_ERROR "QUORREL_PATCH_PORT must be a port number, not '${QUORREL_PATCH_PORT}'")
@@ -19,6 +20,13 @@ endif()
 string(LENGTH "${QUORREL_PATCH_ACCOUNT}" _quorrel_account_length)
 if(NOT _quorrel_account_length EQUAL 4 OR NOT QUORREL_PATCH_ACCOUNT MATCHES "^[!-~]+$")
   message(FATAL_ERROR "QUORREL_PATCH_ACCOUNT must be 4 printable ASCII characters, not '${QUORREL_PATCH_ACCOUNT}'")
+endif()
+
+# A key that cannot be one would refuse every update: say so now.
+string(LENGTH "${QUORREL_UPDATE_PUBKEY}" _quorrel_pubkey_length)
+if(NOT QUORREL_UPDATE_PUBKEY STREQUAL "" AND
+   (NOT _quorrel_pubkey_length EQUAL 44 OR NOT QUORREL_UPDATE_PUBKEY MATCHES "^[A-Za-z0-9+/]+=$"))
+  message(FATAL_ERROR "QUORREL_UPDATE_PUBKEY must be an Ed25519 public key, the 44 base64 characters that tools/sign-update prints, not '${QUORREL_UPDATE_PUBKEY}'")
 endif()
 
 set(QUORREL_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)

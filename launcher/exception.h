@@ -12,6 +12,12 @@ class Exception : public std::runtime_error {
   explicit Exception(const std::string& message) : std::runtime_error(message) {}
 };
 
+// Raised when a text does not hold the number it should.
+class ConvertError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 // Raised by the settings store when a value has the wrong type or cannot be written.
 class SettingsError : public Exception {
  public:

@@ -7,11 +7,14 @@
 #include <QWidget>
 #include <cstdint>
 #include <exception>
+#include <memory>
+#include <optional>
 #include <utility>
 
 #include "controls.h"
 #include "launcher_config.h"
 #include "platform/platform.h"
+#include "sftp_session.h"
 
 namespace quorrel {
 
@@ -34,6 +37,7 @@ class TForm1 : public QWidget {
   static inline const QString kVersion = QStringLiteral("1.0.3");
 
   TForm1(LauncherConfig config, Platform platform, QWidget* parent = nullptr);
+  ~TForm1() override;
 
   // Runs FormCreate with its errors shown in the error box, and shows the
   // window in whatever state it reached.
@@ -64,10 +68,28 @@ class TForm1 : public QWidget {
   // Settings.
   void clear_wdb_checkboxClick(QObject* Sender);
 
+  // Self-update: a version text as a number, "1.0.3" giving 103. ConvertError
+  // when no number is left once the dots are gone.
+  std::int32_t verToNumber(const QString& ver);
+
   // The flows.
   void startUpdateClick(QObject* Sender);
   void installClick(QObject* Sender);
   void playClick(QObject* Sender);
+
+  // The tree walk and the transfer handlers the flows plug into their sessions.
+  bool ListingCallback(fxp_names* names);
+  bool ListingCallback_update(fxp_names* names);
+  void MessageCallback(const std::string& Msg, bool isstderr);
+  bool GameDownloadProgressCalback(int64_t bytescopied, bool isupload);
+  std::string GetInputCallback(bool& cancel);
+  bool VerifyHostKeyCallback(const char* host, int32_t port, const char* fingerprint,
+                             int32_t verificationstatus, bool& storehostkey);
+  static QStringList explode(const QString& cDelimiter, const QString& sValue, int32_t iCount);
+
+  // The sessions of the latest fresh install and patch update.
+  std::unique_ptr<TSftpSession> sftp_install;
+  std::unique_ptr<TSftpSession> sftp_update;
 
   // Shows an error in the application's error box.
   void showErrorBox(const std::exception& error);
@@ -116,8 +138,24 @@ class TForm1 : public QWidget {
   void chooseFolderWithBrowser();
   bool browseForGameFolder(QString& folder);
   void checkForLauncherUpdate();
+  void finishHandOver();
+  std::optional<QString> newerAnnouncedVersion();
+  void installLauncherUpdate(const QString& version);
+  bool downloadLauncherBuild();
+  void verifyDownloadedBuild(const QString& buildUrl);
   void applyStoredSettings();
   void showCentred();
+
+  enum class FlowKind { Update, Install };
+  struct FileToSync;
+  void runFlow(FlowKind kind);
+  bool connectAndWalk(FlowKind kind);
+  std::vector<FileToSync> planTransfers(const QStringList& fileList, FlowKind kind) const;
+  void fetchFile(TSftpSession& session, const FileToSync& file);
+  bool walkListing(fxp_names* names, TSftpSession& session, QStringList& fileList);
+  std::optional<uint64_t> listedSize(TSftpSession& session, const fxp_name& entry,
+                                     const QString& remotePath);
+  void finishFlow(FlowKind kind, bool changed);
 
   // Connects a control's event to a handler so that an error it raises is
   // shown in the error box instead of unwinding through Qt.
@@ -128,6 +166,16 @@ class TForm1 : public QWidget {
 
   LauncherConfig config_;
   Platform platform_;
+
+  // The flow under way, if any: one runs at a time, on the game folder that
+  // was chosen when it started.
+  struct ActiveFlow {
+    TSftpSession* session = nullptr;
+    QString gameFolder;
+    int64_t fileOffsetReached = 0;
+    bool closing = false;
+  };
+  std::optional<ActiveFlow> flow_;
 };
 
 template <typename Handler>

@@ -1,10 +1,208 @@
-// The patch update and the fresh install.
+// The patch update and the fresh install: list the patch server's tree, then
+// fetch every file whose local copy is missing or of another size.
+#include <QCoreApplication>
+
+#include <cmath>
+
 #include "form1.h"
+#include "game_folder.h"
+#include "io_error.h"
 
 namespace quorrel {
 
-void TForm1::startUpdateClick(QObject*) {}
+namespace {
 
-void TForm1::installClick(QObject*) {}
+const QColor kWhite(255, 255, 255);
+const QColor kRed(255, 0, 0);
+constexpr std::chrono::milliseconds kPauseBeforeFetch(250);
+
+void pumpMessages() {
+  QCoreApplication::processEvents();
+}
+
+int64_t parseSize(const QString& text) {
+  bool ok = false;
+  const int64_t size = text.toLongLong(&ok);
+  if (!ok) throw Exception("'" + text.toStdString() + "' is not a valid integer value");
+  return size;
+}
+
+}  // namespace
+
+// One line of a flow's file list, decided before any transfer so the bar can
+// show the true share of the bytes to fetch.
+struct TForm1::FileToSync {
+  QString line;
+  QString remotePath;
+  QString relativePath;
+  int64_t listedSize = 0;
+  bool fetch = false;
+  std::optional<std::string> error;  // the line cannot be read; the flow stops there
+};
+
+// The sessions go first: closing them still reports to the window's log.
+TForm1::~TForm1() {
+  sftp_install.reset();
+  sftp_update.reset();
+}
+
+void TForm1::startUpdateClick(QObject*) {
+  runFlow(FlowKind::Update);
+}
+
+void TForm1::installClick(QObject*) {
+  runFlow(FlowKind::Install);
+}
+
+void TForm1::runFlow(FlowKind kind) {
+  if (flow_) return;
+  flow_.emplace();
+  flow_->gameFolder = wow_path;
+  struct EndFlow {
+    std::optional<ActiveFlow>& flow;
+    ~EndFlow() { flow.reset(); }
+  } endFlow{flow_};
+
+  const bool update = kind == FlowKind::Update;
+  if (update) {
+    play->setEnabled(false);
+    setStatus(kWhite, QStringLiteral("Checking patch update..."));
+  } else {
+    setStatus(kWhite, QStringLiteral("Downloading game files..."));
+    install->setEnabled(false);
+  }
+  pumpMessages();
+  if (!connectAndWalk(kind)) {
+    if (update && play->isVisible()) play->setEnabled(true);
+    return;
+  }
+  customProgressBar(0);
+
+  TSftpSession& session = *(update ? sftp_update : sftp_install);
+  const std::vector<FileToSync> files =
+      planTransfers(update ? update_memo : remote_file_list, kind);
+  downloaded_bytes = 0;
+  download_total = 0;
+  for (const FileToSync& file : files)
+    if (file.fetch) download_total += file.listedSize;
+  bool changed = false;
+  for (const FileToSync& file : files) {
+    Memo1 << QStringLiteral("Download ") + file.line;
+    if (file.error) throw Exception(*file.error);
+    if (file.fetch) {
+      setStatus(kWhite, (update ? QStringLiteral("Updating ") : QStringLiteral("Downloading ")) +
+                            file.relativePath + QStringLiteral("..."));
+      platform_.sleeper.sleep(kPauseBeforeFetch);
+      try {
+        fetchFile(session, file);
+      } catch (const SftpSessionException&) {
+        if (flow_->closing) return;  // the player closed the launcher; nothing to report
+        throw;
+      }
+      changed = true;
+    }
+    if (update) pumpMessages();
+    if (flow_->closing) return;
+  }
+  finishFlow(kind, changed);
+}
+
+// Connects a new session and walks the tree; on a failure the status line
+// says so in red and the flow goes no further.
+bool TForm1::connectAndWalk(FlowKind kind) {
+  const bool update = kind == FlowKind::Update;
+  std::unique_ptr<TSftpSession>& field = update ? sftp_update : sftp_install;
+  field.reset();  // a replaced session is disconnected and freed
+  field = std::make_unique<TSftpSession>(true);
+  TSftpSession& session = *field;
+  flow_->session = &session;
+  if (update)
+    session.OnListing = [this](fxp_names* names) { return ListingCallback_update(names); };
+  else
+    session.OnListing = [this](fxp_names* names) { return ListingCallback(names); };
+  session.OnMessage = [this](const std::string& line, bool isstderr) {
+    MessageCallback(line, isstderr);
+  };
+  session.OnProgress = [this](int64_t bytes, bool isupload) {
+    return GameDownloadProgressCalback(bytes, isupload);
+  };
+  session.OnGetInput = [this](bool& cancel) { return GetInputCallback(cancel); };
+  session.OnVerifyHostKey = [this](const char* host, int32_t port, const char* fingerprint,
+                                   int32_t status, bool& store) {
+    return VerifyHostKeyCallback(host, port, fingerprint, status, store);
+  };
+  remote_subdir.clear();
+  (update ? update_memo : remote_file_list).clear();
+  session.SetHostName(config_.patchHost.toStdString());
+  session.SetUserName(config_.patchAccount.toStdString());
+  session.SetPassword(config_.patchAccount.toStdString());
+  session.SetPort(config_.patchPort);
+
+  bool ok = true;
+  auto guarded = [&](const std::function<void()>& step) {
+    try {
+      step();
+    } catch (const std::exception& error) {
+      Memo1 << QString::fromUtf8(error.what());
+      setStatus(kRed, QStringLiteral("Cannot connect to patch server. Try again later."));
+      ok = false;
+    }
+  };
+  guarded([&] { session.Connect(); });
+  guarded([&] { session.ListDir(remote_root.toStdString()); });
+  return ok;
+}
+
+std::vector<TForm1::FileToSync> TForm1::planTransfers(const QStringList& fileList,
+                                                      FlowKind kind) const {
+  const GameFolder folder(flow_->gameFolder);
+  std::vector<FileToSync> files;
+  for (const QString& line : fileList) {
+    FileToSync file;
+    file.line = line;
+    const QStringList pieces = explode(QStringLiteral("|"), line, 0);
+    file.remotePath = pieces.value(0);
+    file.relativePath = file.remotePath.mid(remote_root.size() + 1);
+    try {
+      file.listedSize = parseSize(pieces.value(1));
+    } catch (const Exception& error) {
+      file.error = error.what();
+      files.push_back(file);
+      break;
+    }
+    const int64_t localSize = folder.fileSize(file.relativePath);
+    file.fetch = kind == FlowKind::Update ? localSize != file.listedSize
+                                          : localSize < 0 || localSize != file.listedSize;
+    files.push_back(file);
+  }
+  return files;
+}
+
+void TForm1::fetchFile(TSftpSession& session, const FileToSync& file) {
+  GameFolder(flow_->gameFolder).replaceFile(file.relativePath, [&](TStream& stream) {
+    pumpMessages();
+    flow_->fileOffsetReached = 0;
+    session.DownloadStream(file.remotePath.toStdString(), stream, false);
+  });
+}
+
+void TForm1::finishFlow(FlowKind kind, bool changed) {
+  if (kind == FlowKind::Update) {
+    setStatus(kWhite, changed ? QStringLiteral("Update complete. Ready to play!")
+                              : QStringLiteral("Game up to date. Ready to play!"));
+    customProgressBar(100);
+    play->setEnabled(true);
+    play->show();
+    install->hide();
+    return;
+  }
+  customProgressBar(100);
+  play->setEnabled(true);
+  play->show();
+  install->hide();
+  install->setEnabled(false);
+  setStatus(kWhite, QStringLiteral("Ready to play!"));
+  pumpMessages();
+}
 
 }  // namespace quorrel

@@ -40,10 +40,6 @@ void TForm1::FormCreate(QObject*) {
   if (wow_path.isEmpty()) chooseFolderWithBrowser();
 }
 
-void TForm1::checkForLauncherUpdate() {
-  connstatus->setCaption(QStringLiteral("Checking for launcher updates..."));
-}
-
 void TForm1::setStatus(const QColor& color, const QString& text) {
   connstatus->setFontColor(color);
   connstatus->setCaption(text);
@@ -123,6 +119,10 @@ void TForm1::wow_location_labelClick(QObject*) {
 
 void TForm1::updateTimerTimer(QObject*) {
   updateTimer->stop();
+  if (flow_) {
+    updateTimer->start();  // the update waits for the flow under way
+    return;
+  }
   QCoreApplication::processEvents();
   startUpdate->click();
 }

@@ -161,7 +161,13 @@ void TForm1::customProgressBar(std::int32_t percent) {
   }
 }
 
+// A transfer under way is stopped rather than run to its end; the file it was
+// fetching keeps its old content.
 void TForm1::exitClick(QObject*) {
+  if (flow_ && flow_->session) {
+    flow_->closing = true;
+    flow_->session->SetAborted(true);
+  }
   platform_.application.requestQuit();
 }
 

@@ -31,6 +31,7 @@ LauncherConfig LauncherConfig::fromBuild() {
   config.projectUrl = QString::fromUtf8(build::kProjectUrl);
   config.caFile = QString::fromUtf8(build::kCaFile);
   config.hostKeySha256 = fingerprintList(QString::fromUtf8(build::kHostKeySha256));
+  config.updatePublicKey = QString::fromUtf8(build::kUpdatePubKey);
   return config;
 }
 

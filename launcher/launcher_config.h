@@ -19,6 +19,7 @@ struct LauncherConfig {
   QString projectUrl;
   QString caFile;             // empty: the system's CAs only
   QStringList hostKeySha256;  // empty: trust on first use
+  QString updatePublicKey;    // Ed25519 key (32 bytes, base64) that signs builds; empty: unsigned
 
   static LauncherConfig fromBuild();
 };

@@ -156,6 +156,8 @@ TFileStream::TFileStream(const std::string& path, int flags, int mode)
   if (fd_ < 0) throw SftpSessionException("Cannot open " + path + ": " + std::strerror(errno));
 }
 
+TFileStream::TFileStream(int fd, std::string path) : path_(std::move(path)), fd_(fd) {}
+
 TFileStream::~TFileStream() {
   if (fd_ >= 0) ::close(fd_);
 }
@@ -184,10 +186,12 @@ int64_t TFileStream::write(const void* buffer, int64_t count) {
   return written;
 }
 
-void TFileStream::close() {
+void TFileStream::close(bool sync) {
   const int fd = fd_;
   fd_ = -1;
-  if (fd >= 0 && ::close(fd) != 0)
+  if (fd < 0) return;
+  const bool synced = !sync || ::fsync(fd) == 0;
+  if (::close(fd) != 0 || !synced)
     throw SftpSessionException("Cannot write " + path_ + ": " + std::strerror(errno));
 }
 

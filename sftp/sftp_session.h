@@ -32,14 +32,17 @@ class TFileStream : public TStream {
  public:
   // Opens with open(2) flags and mode; SftpSessionException when it cannot.
   TFileStream(const std::string& path, int flags, int mode = 0644);
+  // Takes over an open descriptor; `path` names it in messages.
+  TFileStream(int fd, std::string path);
   ~TFileStream() override;
   TFileStream(const TFileStream&) = delete;
   TFileStream& operator=(const TFileStream&) = delete;
   void setPosition(int64_t position) override;
   int64_t read(void* buffer, int64_t count) override;
   int64_t write(const void* buffer, int64_t count) override;
-  // Closes the file, reporting a failure to write it out.
-  void close();
+  // Closes the file, reporting a failure to write it out; with `sync` it is
+  // on the disk before this returns.
+  void close(bool sync = false);
 
  private:
   std::string path_;

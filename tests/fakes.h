@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QStringList>
 #include <deque>
 #include <map>
@@ -61,8 +62,12 @@ struct FakeMessageBox : MessageBox {
     QString text;
   };
   std::vector<Shown> errors;
+  std::vector<Shown> notices;
   void showError(QWidget*, const QString& title, const QString& text) override {
     errors.push_back({title, text});
+  }
+  void showNotice(QWidget*, const QString& title, const QString& text) override {
+    notices.push_back({title, text});
   }
   QStringList errorTexts() const {
     QStringList texts;
@@ -71,11 +76,34 @@ struct FakeMessageBox : MessageBox {
   }
 };
 
+struct FakeSleeper : Sleeper {
+  std::vector<std::chrono::milliseconds> sleeps;
+  void sleep(std::chrono::milliseconds duration) override { sleeps.push_back(duration); }
+};
+
+// Answers every GET with `answer` (by default the launcher's own version, so
+// no update is found) and fails every download.
+struct FakeHttpClient : HttpClient {
+  HttpText answer{200, QStringLiteral("1.0.3")};
+  QStringList requests;
+  HttpText get(const QString& url) override {
+    requests << url;
+    return answer;
+  }
+  void download(const QString& url, const QString&, qint64) override {
+    requests << url;
+    throw HttpError("no download prepared");
+  }
+};
+
 struct FakeApplication : Application {
   int quitRequests = 0;
   int systemMoves = 0;
   void requestQuit() override { ++quitRequests; }
   void startSystemMove(QWidget*) override { ++systemMoves; }
+  // The test program itself by default: no launcher file name.
+  QString programPath = QCoreApplication::applicationFilePath();
+  QString executablePath() override { return programPath; }
 };
 
 // An in-memory settings key whose failures a test switches on.

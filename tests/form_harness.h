@@ -26,12 +26,13 @@ class FormHarness {
     config_.projectUrl = "https://project.test/launcher";
   }
 
-  // Creates the window on the given store and shell (the real store and the
-  // fake shell by default) and runs its start-up.
-  TForm1& start(SettingsStore* store = nullptr, Shell* realShell = nullptr) {
+  // Creates the window on the given store, shell and web client (the real
+  // store, the fake shell and the fake web client by default) and runs its start-up.
+  TForm1& start(SettingsStore* store = nullptr, Shell* realShell = nullptr,
+                HttpClient* realHttp = nullptr) {
     form_ = std::make_unique<TForm1>(
         config_, Platform{store ? *store : store_, dialogs, realShell ? *realShell : shell,
-                          messageBox, application});
+                          messageBox, application, *windowSleeper, realHttp ? *realHttp : http});
     form_->create();
     return *form_;
   }
@@ -77,6 +78,10 @@ class FormHarness {
   FakeShell shell;
   FakeMessageBox messageBox;
   FakeApplication application;
+  FakeSleeper sleeper;
+  // The window pauses through this one; a benchmark points it at a real sleeper.
+  Sleeper* windowSleeper = &sleeper;
+  FakeHttpClient http;
 
  private:
   QTemporaryDir root_;

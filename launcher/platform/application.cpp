@@ -1,6 +1,7 @@
 #include "application.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
@@ -17,6 +18,10 @@ void QtApplication::requestQuit() {
 
 void QtApplication::startSystemMove(QWidget* window) {
   if (QWindow* handle = window->windowHandle()) handle->startSystemMove();
+}
+
+QString QtApplication::executablePath() {
+  return QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
 }
 
 int QtApplication::runMessageLoop(QApplication& app) {

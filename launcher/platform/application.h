@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 class QApplication;
 class QWidget;
 
@@ -13,12 +15,15 @@ class Application {
   virtual void requestQuit() = 0;
   // Lets the window system move the window with the mouse until the button is released.
   virtual void startSystemMove(QWidget* window) = 0;
+  // The full path of the running program's file, as the system reports it now.
+  virtual QString executablePath() = 0;
 };
 
 class QtApplication : public Application {
  public:
   void requestQuit() override;
   void startSystemMove(QWidget* window) override;
+  QString executablePath() override;
   // Runs the message loop; a quit requested before it started ends it at once.
   int runMessageLoop(QApplication& app);
 

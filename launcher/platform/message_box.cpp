@@ -9,4 +9,9 @@ void QtMessageBox::showError(QWidget* owner, const QString& title, const QString
   box.exec();
 }
 
+void QtMessageBox::showNotice(QWidget* owner, const QString& title, const QString& text) {
+  QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, owner);
+  box.exec();
+}
+
 }  // namespace quorrel

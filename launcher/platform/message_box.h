@@ -11,11 +11,14 @@ class MessageBox {
   virtual ~MessageBox() = default;
   // Modal, with the stop icon and an OK button.
   virtual void showError(QWidget* owner, const QString& title, const QString& text) = 0;
+  // Modal, without an icon, with an OK button; returns once the player closed it.
+  virtual void showNotice(QWidget* owner, const QString& title, const QString& text) = 0;
 };
 
 class QtMessageBox : public MessageBox {
  public:
   void showError(QWidget* owner, const QString& title, const QString& text) override;
+  void showNotice(QWidget* owner, const QString& title, const QString& text) override;
 };
 
 }  // namespace quorrel

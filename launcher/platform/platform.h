@@ -2,9 +2,12 @@
 
 #include "application.h"
 #include "dialogs.h"
+#include "http_client.h"
+#include "launcher_config.h"
 #include "message_box.h"
 #include "settings_store.h"
 #include "shell.h"
+#include "sleeper.h"
 
 namespace quorrel {
 
@@ -16,6 +19,8 @@ struct Platform {
   Shell& shell;
   MessageBox& messageBox;
   Application& application;
+  Sleeper& sleeper;
+  HttpClient& http;
 };
 
 // The real services, for main().
@@ -25,8 +30,10 @@ struct DesktopPlatform {
   DesktopShell shell;
   QtMessageBox messageBox;
   QtApplication application;
+  ThreadSleeper sleeper;
+  CurlHttpClient http{{.caFile = LauncherConfig::fromBuild().caFile}};
 
-  Platform services() { return {settings, dialogs, shell, messageBox, application}; }
+  Platform services() { return {settings, dialogs, shell, messageBox, application, sleeper, http}; }
 };
 
 }  // namespace quorrel

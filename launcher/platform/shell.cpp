@@ -2,6 +2,8 @@
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QUrl>
@@ -19,6 +21,15 @@ QString windowsProgramRunner() {
   return QStandardPaths::findExecutable(QStringLiteral("wine"));
 }
 
+// Executable, and no Windows program: those begin with "MZ" and may carry
+// execute permission when copied from other systems.
+bool isNativeProgram(const QString& file) {
+  const QFileInfo info(file);
+  if (!info.isFile() || !info.isExecutable()) return false;
+  QFile program(file);
+  return program.open(QIODevice::ReadOnly) && program.read(2) != "MZ";
+}
+
 }  // namespace
 
 void DesktopShell::openUrl(const QString& url) {
@@ -26,6 +37,11 @@ void DesktopShell::openUrl(const QString& url) {
 }
 
 void DesktopShell::openFile(const QString& file) {
+  if (isNativeProgram(file)) {
+    // Absolute, so that a bare name is not looked up in PATH.
+    QProcess::startDetached(QFileInfo(file).absoluteFilePath(), {}, QDir::currentPath());
+    return;
+  }
   const QString runner = windowsProgramRunner();
   if (!runner.isEmpty())
     QProcess::startDetached(runner, {file}, QDir::currentPath());

@@ -17,8 +17,10 @@ class Shell {
 class DesktopShell : public Shell {
  public:
   void openUrl(const QString& url) override;
-  // The game client is a Windows program: it runs under the program named by
-  // $WINE, else under wine from PATH; without either the desktop opens it.
+  // A program of this system (the launcher's own builds) starts directly, a
+  // relative name from the current folder. The game client is a Windows
+  // program: it runs under the program named by $WINE, else under wine from
+  // PATH; without either the desktop opens it.
   void openFile(const QString& file) override;
 };
 

@@ -1,0 +1,383 @@
+// Times the launcher's game-file synchronisation, through its real window and
+// the SFTP library, against OpenSSH's sftp client on the same local sshd:
+//  - a fresh install of a few large random files, from the Install click to
+//    "Ready to play!", against `sftp -r get` of the same tree;
+//  - the patch update of a large tree of small files that is already up to
+//    date (only the walk and the comparison), from the click to "Game up to
+//    date. Ready to play!", against sftp listing every folder of the tree;
+//  - the peak memory of this process, which hosts the window and the library.
+// The two sides alternate, and each side's best round is compared.
+// Usage: sync_bench [rounds] [MiB per file] [files]
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QTest>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "resources.h"
+#include "sync_harness.h"
+
+namespace fs = std::filesystem;
+using quorrel::TForm1;
+using quorrel::ThreadSleeper;
+using quorrel::testing::runCommand;
+using quorrel::testing::SshdServer;
+using quorrel::testing::SyncHarness;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The small tree of the update: 20 folders of 9 subfolders each, 25 files in
+// every one of the 200 folders.
+constexpr int kTopFolders = 20;
+constexpr int kSubfolders = 9;
+constexpr int kFilesPerFolder = 25;
+
+struct BenchError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// The launcher's real pause, counted so that the adjusted figure takes off
+// exactly the pauses the launcher made.
+class CountingSleeper : public ThreadSleeper {
+ public:
+  void sleep(std::chrono::milliseconds duration) override {
+    ++pauses;
+    ThreadSleeper::sleep(duration);
+  }
+  int pauses = 0;
+};
+
+double seconds(Clock::duration elapsed) {
+  return std::chrono::duration<double>(elapsed).count();
+}
+
+double peakMemoryMiB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+// Written a mebibyte at a time, so that the content never sits in this
+// process's memory and the peak stays the launcher's own.
+void writeRandomFile(const fs::path& path, size_t mebibytes, uint64_t seed) {
+  fs::create_directories(path.parent_path());
+  std::mt19937_64 generator(seed);
+  std::vector<uint64_t> block((1 << 20) / sizeof(uint64_t));
+  std::ofstream out(path, std::ios::binary);
+  for (size_t written = 0; written < mebibytes && out; ++written) {
+    for (uint64_t& word : block) word = generator();
+    out.write(reinterpret_cast<const char*>(block.data()),
+              static_cast<std::streamsize>(block.size() * sizeof(uint64_t)));
+  }
+  if (!out) throw BenchError("cannot write " + path.string());
+}
+
+bool sameContent(const fs::path& left, const fs::path& right) {
+  std::error_code error;
+  if (fs::file_size(left, error) != fs::file_size(right, error) || error) return false;
+  std::ifstream a(left, std::ios::binary), b(right, std::ios::binary);
+  std::vector<char> bufferA(1 << 20), bufferB(1 << 20);
+  while (a && b) {
+    a.read(bufferA.data(), static_cast<std::streamsize>(bufferA.size()));
+    b.read(bufferB.data(), static_cast<std::streamsize>(bufferB.size()));
+    if (a.gcount() != b.gcount() ||
+        std::memcmp(bufferA.data(), bufferB.data(), static_cast<size_t>(a.gcount())) != 0)
+      return false;
+  }
+  return a.eof() && b.eof();
+}
+
+// Every file of `tree` has an identical copy at the same place under `copy`.
+void checkCopy(const fs::path& tree, const std::vector<std::string>& files, const fs::path& copy,
+               const char* side) {
+  for (const std::string& relative : files)
+    if (!sameContent(tree / relative, copy / relative))
+      throw BenchError(std::string(side) + " did not copy " + relative + " faithfully");
+}
+
+std::string quoted(const std::string& path) {
+  return "\"" + path + "\"";
+}
+
+// OpenSSH's sftp client with the test key and the server's key pinned.
+class OpenSshClient {
+ public:
+  explicit OpenSshClient(SshdServer& server) : server_(server) {
+    key_ = server.clientKeyFile("");
+    knownHosts_ = server.dataDir().parent_path() / "bench_known_hosts";
+    std::ofstream(knownHosts_) << server.knownHostsLine("ed25519") << "\n";
+  }
+
+  // Runs the batch and returns the seconds it took, from start to exit.
+  double run(const std::string& batch, bool recursive, std::string* output = nullptr) const {
+    std::vector<std::string> argv = {"sftp", "-q",
+                                     "-b",   "-",
+                                     "-i",   key_.string(),
+                                     "-o",   "IdentitiesOnly=yes",
+                                     "-o",   "UserKnownHostsFile=" + knownHosts_.string(),
+                                     "-o",   "StrictHostKeyChecking=yes",
+                                     "-o",   "BatchMode=yes",
+                                     "-P",   std::to_string(server_.port())};
+    if (recursive) argv.push_back("-r");
+    argv.push_back(SshdServer::user() + "@" + SshdServer::host());
+    const auto start = Clock::now();
+    auto result = runCommand(argv, batch, std::chrono::seconds(900));
+    const double elapsed = seconds(Clock::now() - start);
+    if (result.exitCode != 0) throw BenchError("sftp failed: " + result.err);
+    if (output) *output = std::move(result.out);
+    return elapsed;
+  }
+
+ private:
+  SshdServer& server_;
+  fs::path key_;
+  fs::path knownHosts_;
+};
+
+struct Settings {
+  int rounds = 2;
+  size_t mebibytes = 256;
+  int files = 8;
+};
+
+double mbPerSecond(double bytes, double elapsed) {
+  return bytes / elapsed / 1e6;
+}
+
+struct Memory {
+  double beforeInstall = 0;
+  double afterInstall = 0;
+};
+
+Memory benchInstall(SyncHarness& sync, CountingSleeper& sleeper, const OpenSshClient& openssh,
+                    const Settings& settings) {
+  const std::string remoteTree = sync.server.remoteDataDir() + "/upload";
+  std::vector<std::string> files;
+  std::printf("making %d files of %zu MiB of random content...\n", settings.files,
+              settings.mebibytes);
+  std::fflush(stdout);
+  for (int index = 0; index < settings.files; ++index) {
+    files.push_back("Data/patch-" + std::to_string(index + 1) + ".MPQ");
+    writeRandomFile(sync.patchTree / files.back(), settings.mebibytes, 1000 + index);
+  }
+  sync.server.chownToUser(sync.server.dataDir());
+  const double bytes =
+      static_cast<double>(settings.files) * static_cast<double>(settings.mebibytes) * 1024 * 1024;
+  const fs::path opensshCopy = sync.server.dataDir().parent_path() / "openssh-copy";
+
+  Memory memory;
+  double launcherBest = 1e300, opensshBest = 1e300;
+  int pausesOfBest = 0;
+  const auto launcherInstall = [&](int round) {
+    const QString name = QStringLiteral("install-%1").arg(round);
+    TForm1& form = sync.start(name, false);
+    if (!form.install->isEnabled()) throw BenchError("Install is not enabled");
+    if (memory.beforeInstall == 0) memory.beforeInstall = peakMemoryMiB();
+    sleeper.pauses = 0;
+    const auto start = Clock::now();
+    sync.clickInstall();
+    const double elapsed = seconds(Clock::now() - start);
+    if (sync.status() != QStringLiteral("Ready to play!") ||
+        !sync.harness.messageBox.errors.empty())
+      throw BenchError("the install ended with \"" + sync.status().toStdString() + "\" " +
+                       sync.harness.messageBox.errorTexts().join(" | ").toStdString());
+    checkCopy(sync.patchTree, files, sync.local(""), "the launcher");
+    if (elapsed < launcherBest) {
+      launcherBest = elapsed;
+      pausesOfBest = sleeper.pauses;
+    }
+    fs::remove_all(sync.local(""));
+    return std::pair(elapsed, sleeper.pauses);
+  };
+  const auto opensshGet = [&] {
+    const double elapsed =
+        openssh.run("get " + quoted(remoteTree) + " " + quoted(opensshCopy.string()) + "\n", true);
+    checkCopy(sync.patchTree, files, opensshCopy, "OpenSSH's sftp");
+    opensshBest = std::min(opensshBest, elapsed);
+    fs::remove_all(opensshCopy);
+    return elapsed;
+  };
+
+  std::printf("\n1. fresh install of %d x %zu MiB (%.0f MB), %d rounds, alternating\n",
+              settings.files, settings.mebibytes, bytes / 1e6, settings.rounds);
+  for (int round = 1; round <= settings.rounds; ++round) {
+    std::pair<double, int> launcher;
+    double openssh = 0;
+    // Each side goes first in every other round, so neither always meets a
+    // disk still busy with the other's writes.
+    if (round % 2 == 1) {
+      launcher = launcherInstall(round);
+      openssh = opensshGet();
+    } else {
+      openssh = opensshGet();
+      launcher = launcherInstall(round);
+    }
+    std::printf(
+        "round %d: launcher %.2f s (%.1f MB/s, %d pauses), OpenSSH sftp -r get %.2f s "
+        "(%.1f MB/s)\n",
+        round, launcher.first, mbPerSecond(bytes, launcher.first), launcher.second, openssh,
+        mbPerSecond(bytes, openssh));
+    std::fflush(stdout);
+  }
+  const double pauses = pausesOfBest * 0.25;
+  std::printf("best: launcher %.2f s (%.1f MB/s), OpenSSH %.2f s (%.1f MB/s)\n", launcherBest,
+              mbPerSecond(bytes, launcherBest), opensshBest, mbPerSecond(bytes, opensshBest));
+  std::printf(
+      "ratio launcher/OpenSSH (time, above 1: the launcher is slower): %.2f raw, %.2f "
+      "without the launcher's %d pauses of 250 ms (launcher %.2f s, %.1f MB/s)\n",
+      launcherBest / opensshBest, (launcherBest - pauses) / opensshBest, pausesOfBest,
+      launcherBest - pauses, mbPerSecond(bytes, launcherBest - pauses));
+  std::fflush(stdout);
+  memory.afterInstall = peakMemoryMiB();
+  for (const std::string& relative : files) fs::remove(sync.patchTree / relative);
+  return memory;
+}
+
+void benchUpdate(SyncHarness& sync, CountingSleeper& sleeper, const OpenSshClient& openssh,
+                 const Settings& settings) {
+  // The same small tree on the server and in the game folder.
+  const fs::path game = sync.harness.path(QStringLiteral("up-to-date")).toStdString();
+  std::vector<std::string> folders = {""};
+  std::mt19937 generator(7);
+  std::uniform_int_distribution<size_t> sizes(64, 8192);
+  int fileCount = 0;
+  for (int top = 1; top <= kTopFolders; ++top) {
+    const std::string topName = "AddOn" + std::to_string(top);
+    folders.push_back(topName);
+    for (int sub = 1; sub <= kSubfolders; ++sub)
+      folders.push_back(topName + "/Module" + std::to_string(sub));
+  }
+  for (size_t index = 1; index < folders.size(); ++index) {
+    for (int file = 1; file <= kFilesPerFolder; ++file) {
+      const std::string relative = folders[index] + "/part" + std::to_string(file) + ".lua";
+      std::string content(sizes(generator), '\0');
+      for (char& byte : content) byte = static_cast<char>(generator());
+      quorrel::testing::writeBytes(sync.patchTree / relative, content);
+      quorrel::testing::writeBytes(game / relative, content);
+      ++fileCount;
+    }
+  }
+  sync.server.chownToUser(sync.server.dataDir());
+  const int folderCount = static_cast<int>(folders.size()) - 1;
+
+  const std::string remoteTree = sync.server.remoteDataDir() + "/upload";
+  std::string batch;
+  for (const std::string& folder : folders)
+    batch += "ls -l " + quoted(folder.empty() ? remoteTree : remoteTree + "/" + folder) + "\n";
+
+  TForm1& form = sync.start(QStringLiteral("up-to-date"), true);
+  double launcherBest = 1e300, opensshBest = 1e300;
+  const auto launcherUpdate = [&] {
+    sleeper.pauses = 0;
+    const auto start = Clock::now();
+    QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+    const double elapsed = seconds(Clock::now() - start);
+    if (sync.status() != QStringLiteral("Game up to date. Ready to play!") || sleeper.pauses != 0)
+      throw BenchError("the update ended with \"" + sync.status().toStdString() + "\" after " +
+                       std::to_string(sleeper.pauses) + " fetches");
+    if (form.update_memo.size() != fileCount)
+      throw BenchError("the launcher listed " + std::to_string(form.update_memo.size()) + " files");
+    launcherBest = std::min(launcherBest, elapsed);
+    return elapsed;
+  };
+  const auto opensshList = [&] {
+    std::string listing;
+    const double elapsed = openssh.run(batch, false, &listing);
+    const auto lines = std::count(listing.begin(), listing.end(), '\n');
+    if (lines < fileCount + folderCount)
+      throw BenchError("sftp listed only " + std::to_string(lines) + " lines");
+    opensshBest = std::min(opensshBest, elapsed);
+    return elapsed;
+  };
+
+  std::printf(
+      "\n2. update of an up-to-date tree of %d files in %d folders (walk and compare), "
+      "%d rounds, alternating\n",
+      fileCount, folderCount, settings.rounds);
+  for (int round = 1; round <= settings.rounds; ++round) {
+    double launcher = 0, openssh = 0;
+    if (round % 2 == 1) {
+      launcher = launcherUpdate();
+      openssh = opensshList();
+    } else {
+      openssh = opensshList();
+      launcher = launcherUpdate();
+    }
+    std::printf("round %d: launcher %.3f s, OpenSSH sftp ls -l of every folder %.3f s\n", round,
+                launcher, openssh);
+    std::fflush(stdout);
+  }
+  std::printf("best: launcher %.3f s, OpenSSH %.3f s, ratio launcher/OpenSSH %.2f\n", launcherBest,
+              opensshBest, launcherBest / opensshBest);
+}
+
+// A benchmark that hangs ends all the same; sshd dies with this process.
+void giveUpAfter(unsigned limit) {
+  static const char message[] = "sync_bench: gave up, the run took too long\n";
+  ::signal(SIGALRM, [](int) {
+    [[maybe_unused]] const auto ignored = ::write(STDERR_FILENO, message, sizeof message - 1);
+    ::_exit(3);
+  });
+  ::alarm(limit);
+}
+
+int run(const Settings& settings) {
+  if (!SshdServer::available()) {
+    std::fprintf(stderr, "needs root and OpenSSH's sshd\n");
+    return 1;
+  }
+  const size_t transferred = static_cast<size_t>(settings.rounds) *
+                             static_cast<size_t>(settings.files) * settings.mebibytes * 2;
+  giveUpAfter(static_cast<unsigned>(600 + transferred / 5));
+
+  SyncHarness sync;
+  CountingSleeper sleeper;
+  sync.harness.windowSleeper = &sleeper;
+  const OpenSshClient openssh(sync.server);
+  const Memory memory = benchInstall(sync, sleeper, openssh, settings);
+  benchUpdate(sync, sleeper, openssh, settings);
+  std::printf(
+      "\n3. peak memory of this process (window and library, ru_maxrss): %.1f MiB after "
+      "the installs (%.1f MiB before the first one, %.1f MiB after the updates too)\n",
+      memory.afterInstall, memory.beforeInstall, peakMemoryMiB());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Settings settings;
+  try {
+    if (argc > 1) settings.rounds = std::stoi(argv[1]);
+    if (argc > 2) settings.mebibytes = std::stoul(argv[2]);
+    if (argc > 3) settings.files = std::stoi(argv[3]);
+  } catch (const std::exception&) {
+    settings.rounds = 0;
+  }
+  if (argc > 4 || settings.rounds < 1 || settings.mebibytes < 1 || settings.files < 1) {
+    std::fprintf(stderr, "usage: sync_bench [rounds=2] [MiB per file=256] [files=8]\n");
+    return 2;
+  }
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  quorrel::registerBundledFonts();
+  try {
+    return run(settings);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "sync_bench: %s\n", error.what());
+    return 1;
+  }
+}

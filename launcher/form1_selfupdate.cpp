@@ -1,0 +1,218 @@
+// The launcher's self-update: the version check against the distribution
+// server, the download of a newer build and the hand-over between the old and
+// the new executable.
+//
+// An update takes three runs in the same current folder. Run 1 (the old
+// build as "QuorrelLauncher") downloads the new build as "quorrel_launcher",
+// starts it and ends. Run 2 (the new build as "quorrel_launcher") puts itself
+// in place of "QuorrelLauncher", starts that and ends. Run 3 (the new build as
+// "QuorrelLauncher") removes "quorrel_launcher". Which run this is follows only
+// from the program's own name and whether the update file exists.
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <chrono>
+#include <limits>
+
+#include "error_box.h"
+#include "form1.h"
+#include "update_signature.h"
+
+namespace quorrel {
+
+namespace {
+
+#ifdef Q_OS_WIN
+const QString kExecutableSuffix = QStringLiteral(".exe");
+#else
+const QString kExecutableSuffix;
+#endif
+
+// Both relative to the current folder, wherever the running program lies.
+const QString kMainExecutable = QStringLiteral("QuorrelLauncher") + kExecutableSuffix;
+const QString kUpdateFile = QStringLiteral("quorrel_launcher") + kExecutableSuffix;
+
+// Long enough for the other run of the hand-over to end.
+constexpr std::chrono::milliseconds kHandOverWait{2000};
+// A version text this long is ignored, whatever number it holds.
+constexpr qsizetype kMaxVersionLength = 10;
+constexpr qint64 kMaxBuildBytes = qint64{256} * 1024 * 1024;
+constexpr qint64 kCopyBlockBytes = 1024 * 1024;
+constexpr QFile::Permissions kExecutable =
+    QFile::ExeOwner | QFile::ExeUser | QFile::ExeGroup | QFile::ExeOther;
+
+const QColor kRed(255, 0, 0);
+
+// The program's path with every "<current folder>/" deleted, the search
+// ignoring letter case: its bare file name when it lies in the current folder.
+QString ownProgramName(const QString& executablePath) {
+  return QString(executablePath)
+      .remove(QDir::currentPath() + QLatin1Char('/'), Qt::CaseInsensitive);
+}
+
+void makeExecutable(const QString& file) {
+  QFile::setPermissions(file, QFile::permissions(file) | kExecutable);
+}
+
+// Copies the update file beside the main executable under a temporary name
+// and renames it over, so the main executable is at every moment one whole
+// build. A failure leaves the old build in place and is not reported.
+void replaceMainExecutable() {
+  QFile update(kUpdateFile);
+  QSaveFile main(kMainExecutable);
+  if (!update.open(QIODevice::ReadOnly) || !main.open(QIODevice::WriteOnly)) return;
+  for (QByteArray block; !(block = update.read(kCopyBlockBytes)).isEmpty();) main.write(block);
+  if (update.error() != QFile::NoError) main.cancelWriting();
+  main.setPermissions(main.permissions() | kExecutable);
+  main.commit();
+}
+
+QByteArray contentOf(const QString& file) {
+  QFile in(file);
+  if (!in.open(QIODevice::ReadOnly))
+    throw Exception((file + QStringLiteral(": ") + in.errorString()).toStdString());
+  return in.readAll();
+}
+
+// The body of a 200 answer; any other status is a failed request.
+QString bodyOf(const HttpText& answer, const QString& url) {
+  if (answer.status != 200)
+    throw HttpError(QStringLiteral("%1: HTTP status %2").arg(url).arg(answer.status).toStdString());
+  return answer.text;
+}
+
+QString boxTitle() {
+  return applicationTitle(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+}
+
+// The value of `c` as an ASCII digit of `base` (10 or 16), or -1.
+int digitValue(char16_t c, int base) {
+  if (c >= u'0' && c <= u'9') return c - u'0';
+  if (base == 16 && c >= u'a' && c <= u'f') return c - u'a' + 10;
+  if (base == 16 && c >= u'A' && c <= u'F') return c - u'A' + 10;
+  return -1;
+}
+
+// Reads a signed 32-bit integer: leading spaces, an optional sign, and decimal
+// digits, or hexadecimal ones after "$", "x" or "0x". Nothing else may follow.
+std::optional<std::int32_t> parseInt32(const QString& text) {
+  qsizetype at = 0;
+  while (at < text.size() && text[at] == QLatin1Char(' ')) ++at;
+  bool negative = false;
+  if (at < text.size() && (text[at] == QLatin1Char('+') || text[at] == QLatin1Char('-')))
+    negative = text[at++] == QLatin1Char('-');
+  int base = 10;
+  if (text.mid(at, 2).compare(QLatin1String("0x"), Qt::CaseInsensitive) == 0) {
+    base = 16;
+    at += 2;
+  } else if (text.mid(at, 1) == QLatin1String("$") ||
+             text.mid(at, 1).compare(QLatin1String("x"), Qt::CaseInsensitive) == 0) {
+    base = 16;
+    at += 1;
+  }
+  if (at == text.size()) return std::nullopt;
+  constexpr std::int64_t kLargestMagnitude = std::int64_t{1} << 31;
+  std::int64_t magnitude = 0;
+  for (; at < text.size(); ++at) {
+    const int digit = digitValue(text[at].unicode(), base);
+    if (digit < 0) return std::nullopt;
+    magnitude = magnitude * base + digit;
+    if (magnitude > kLargestMagnitude) return std::nullopt;
+  }
+  const std::int64_t value = negative ? -magnitude : magnitude;
+  if (value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
+  return static_cast<std::int32_t>(value);
+}
+
+}  // namespace
+
+std::int32_t TForm1::verToNumber(const QString& ver) {
+  const QString digits = QString(ver).remove(QLatin1Char('.'));
+  const std::optional<std::int32_t> number = parseInt32(digits);
+  if (!number)
+    throw ConvertError(
+        QStringLiteral("'%1' is not a valid integer value").arg(digits).toStdString());
+  return *number;
+}
+
+void TForm1::checkForLauncherUpdate() {
+  finishHandOver();
+  connstatus->setCaption(QStringLiteral("Checking for launcher updates..."));
+  const std::optional<QString> version = newerAnnouncedVersion();
+  if (version && version->size() < kMaxVersionLength) installLauncherUpdate(*version);
+}
+
+// Runs 2 and 3 of the hand-over. Neither stops the start-up: run 2 goes on
+// with its own version check until its quit request takes effect.
+void TForm1::finishHandOver() {
+  if (ownProgramName(platform_.application.executablePath()) == kUpdateFile) {
+    platform_.sleeper.sleep(kHandOverWait);
+    replaceMainExecutable();
+    platform_.shell.openFile(kMainExecutable);
+    platform_.application.requestQuit();
+  }
+  if (ownProgramName(platform_.application.executablePath()) == kMainExecutable &&
+      QFileInfo(kUpdateFile).isFile()) {
+    platform_.sleeper.sleep(kHandOverWait);
+    QFile::remove(kUpdateFile);
+  }
+}
+
+// The version the server announces when it is above this build's. A check
+// that fails never halts the start-up: the reason goes to the log, the status
+// line says so, and the launcher goes on as if no newer version existed.
+std::optional<QString> TForm1::newerAnnouncedVersion() {
+  const QString url = config_.webUrl + QStringLiteral("/launcher/version.txt");
+  try {
+    const QString version = bodyOf(platform_.http.get(url), url);
+    if (verToNumber(version) <= verToNumber(kVersion)) return std::nullopt;
+    return version;
+  } catch (const Exception& error) {
+    Memo1 << QStringLiteral("Launcher update check failed: ") + QString::fromUtf8(error.what());
+    setStatus(kRed, QStringLiteral("Launcher update check failed. Skipping launcher update."));
+    return std::nullopt;
+  }
+}
+
+// Run 1 of the hand-over.
+void TForm1::installLauncherUpdate(const QString& version) {
+  if (!downloadLauncherBuild()) {
+    setStatus(kRed, QStringLiteral("Remote update file not found. Skipping launcher update."));
+    return;
+  }
+  platform_.messageBox.showNotice(
+      this, boxTitle(),
+      QStringLiteral("New version available(v%1). Launcher will now update and restart.")
+          .arg(version));
+  platform_.shell.openFile(kUpdateFile);
+  platform_.application.requestQuit();
+}
+
+// True once the update file holds the whole announced build, signed when an
+// update key is configured, and may be run. A left-over update file never
+// counts: it is deleted first, and so is anything short of a good download.
+bool TForm1::downloadLauncherBuild() {
+  const QString url = config_.webUrl + QStringLiteral("/launcher/") + kMainExecutable;
+  QFile::remove(kUpdateFile);
+  try {
+    platform_.http.download(url, kUpdateFile, kMaxBuildBytes);
+    if (!config_.updatePublicKey.isEmpty()) verifyDownloadedBuild(url);
+  } catch (const Exception& error) {
+    QFile::remove(kUpdateFile);
+    Memo1 << QStringLiteral("Launcher update download failed: ") + QString::fromUtf8(error.what());
+    return false;
+  }
+  makeExecutable(kUpdateFile);
+  return true;
+}
+
+// The signature is fetched from beside the build, with ".sig" appended.
+void TForm1::verifyDownloadedBuild(const QString& buildUrl) {
+  const QString url = buildUrl + QStringLiteral(".sig");
+  const QString signature = bodyOf(platform_.http.get(url), url);
+  verifyUpdateSignature(config_.updatePublicKey, contentOf(kUpdateFile), signature);
+}
+
+}  // namespace quorrel

@@ -1,0 +1,73 @@
+// What the flows' sessions report: progress, library output, questions.
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "form1.h"
+
+namespace quorrel {
+
+namespace {
+
+// The library answers a key that is not known with one of these.
+constexpr int32_t kHostKnown = 0;
+constexpr int32_t kHostNotKnown = 1;
+constexpr int32_t kNoKnownHostsFile = 4;
+
+}  // namespace
+
+// Each report is the offset reached in the file being fetched, so the bytes
+// newly received are the difference to the previous report of that file.
+bool TForm1::GameDownloadProgressCalback(int64_t bytescopied, bool) {
+  const int64_t previous = flow_ ? std::exchange(flow_->fileOffsetReached, bytescopied) : 0;
+  downloaded_bytes += std::max<int64_t>(0, bytescopied - previous);
+  Memo1 << QStringLiteral("%1/%2").arg(downloaded_bytes).arg(download_total);
+  const int32_t percent =
+      download_total > 0
+          ? static_cast<int32_t>(std::min<double>(
+                100.0, std::floor(static_cast<double>(downloaded_bytes) * 100.0 / download_total)))
+          : 0;
+  customProgressBar(percent);
+  QCoreApplication::processEvents();
+  return true;
+}
+
+void TForm1::MessageCallback(const std::string& Msg, bool) {
+  QString line = QString::fromLocal8Bit(Msg);
+  while (line.endsWith(QChar('\n')) || line.endsWith(QChar('\r'))) line.chop(1);
+  Memo1 << line;
+}
+
+std::string TForm1::GetInputCallback(bool& cancel) {
+  cancel = false;
+  Memo1 << QStringLiteral("Replying with empty line.");
+  return std::string();
+}
+
+// The patch server's key must be one the build names; without such a list
+// the first key seen is remembered and a different one is refused.
+bool TForm1::VerifyHostKeyCallback(const char* host, int32_t port, const char* fingerprint,
+                                   int32_t verificationstatus, bool& storehostkey) {
+  const QString seen = QString::fromLatin1(fingerprint);
+  QString refusal;
+  if (!config_.hostKeySha256.isEmpty()) {
+    if (config_.hostKeySha256.contains(seen)) return true;
+    refusal = QStringLiteral("not one of the keys this launcher was built for");
+  } else if (verificationstatus == kHostKnown) {
+    return true;
+  } else if (verificationstatus == kHostNotKnown || verificationstatus == kNoKnownHostsFile) {
+    storehostkey = true;
+    return true;
+  } else {
+    refusal = QStringLiteral("the server's key has changed since it was first seen");
+  }
+  Memo1 << QStringLiteral("Host key of %1 port %2 refused: %3 (%4)")
+               .arg(QString::fromUtf8(host))
+               .arg(port)
+               .arg(seen, refusal);
+  return false;
+}
+
+}  // namespace quorrel

@@ -1,0 +1,788 @@
+// The launcher's self-update, run by the real window with the real web client
+// against an HTTPS server on 127.0.0.1, in a temporary current folder.
+#include <openssl/evp.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "form_harness.h"
+#include "https_server.h"
+#include "sshd_server.h"
+#include "test_servers.h"
+
+namespace quorrel::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using Response = HttpsServer::Response;
+using Encoding = HttpsServer::Encoding;
+
+const QString kChecking = "Checking for launcher updates...";
+const QString kCheckFailed = "Launcher update check failed. Skipping launcher update.";
+const QString kNotFound = "Remote update file not found. Skipping launcher update.";
+const QColor kRed(255, 0, 0);
+const std::string kVersionPath = "/launcher/version.txt";
+const std::string kBuildPath = "/launcher/QuorrelLauncher";
+
+QByteArray contentOf(const QString& file) {
+  QFile in(file);
+  return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+}
+
+std::string bytes(const QByteArray& data) {
+  return data.toStdString();
+}
+
+// A launcher build that runs: the stand-in program with `mark` appended.
+QByteArray standInBuild(const QByteArray& mark) {
+  return contentOf(QUORREL_STAND_IN) + "\nbuild:" + mark;
+}
+
+void writeExecutable(const QString& file, const QByteArray& content) {
+  FormHarness::touch(file, content);
+  QFile::setPermissions(file, QFile::permissions(file) | QFile::ExeOwner);
+}
+
+// The lines "<file name> <folder>" of the stand-in programs started in
+// `folder`, once there are `count` of them or ten seconds have passed.
+QStringList startedPrograms(const QString& folder, int count) {
+  QStringList lines;
+  for (auto waited = 0ms; waited < 10s; waited += 20ms) {
+    lines = QString::fromUtf8(contentOf(folder + "/started.log")).split('\n', Qt::SkipEmptyParts);
+    if (lines.size() >= count) break;
+    std::this_thread::sleep_for(20ms);  // no event processing: the window's timer stays put
+  }
+  return lines;
+}
+
+bool isExecutable(const QString& file) {
+  return QFileInfo(file).permissions().testFlag(QFile::ExeOwner);
+}
+
+// One run of the launcher in the current folder, as the program `programPath`.
+class LauncherRun {
+ public:
+  LauncherRun(const QString& programPath, const std::string& webUrl, HttpClient* http) {
+    game_ = harness.makeFolder("game", true);
+    harness.storeSetting("WoWPath", game_);
+    harness.config().webUrl = QString::fromStdString(webUrl);
+    harness.application.programPath = programPath;
+    http_ = http;
+  }
+
+  TForm1& start(Shell* realShell = nullptr) {
+    TForm1& form = harness.start(nullptr, realShell, http_);
+    form.updateTimer->stop();  // the patch update is not what these tests are about
+    return form;
+  }
+
+  // The start-up went on past the check to the folder check and found the game.
+  void expectStartupCompleted() {
+    TForm1& form = harness.form();
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(form.wow_location_label->text(), game_ + "/");
+    EXPECT_EQ(form.remote_root, "/upload");
+    EXPECT_TRUE(harness.messageBox.errors.empty())
+        << harness.messageBox.errorTexts().join("; ").toStdString();
+  }
+
+  FormHarness harness;
+
+ private:
+  QString game_;
+  HttpClient* http_ = nullptr;
+};
+
+// A temporary current folder, the server, and the real web client that
+// trusts the server's test CA.
+class SelfUpdateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    savedFolder_ = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(folder_.path()));
+    here = QDir::currentPath();
+  }
+  void TearDown() override { QDir::setCurrent(savedFolder_); }
+
+  HttpClient* realHttp() {
+    if (!http_)
+      http_ = std::make_unique<CurlHttpClient>(
+          CurlHttpClient::Options{QString::fromStdString(server.caFile().string()), 2s, 1s});
+    return http_.get();
+  }
+  // A run as `programPath` (a launcher file in the current folder by default)
+  // against `webUrl` (the server by default).
+  LauncherRun& run(const QString& programPath, const std::string& webUrl = {}) {
+    runs_.push_back(std::make_unique<LauncherRun>(
+        programPath, webUrl.empty() ? server.url() : webUrl, realHttp()));
+    return *runs_.back();
+  }
+  void serveUpdate(const QByteArray& build, const char* version = "1.0.4") {
+    server.serve(kVersionPath, Response(200, version));
+    server.serve(kBuildPath, Response(200, bytes(build)));
+  }
+  bool buildWasRequested() const {
+    const auto paths = server.requestedPaths();
+    return std::find(paths.begin(), paths.end(), kBuildPath) != paths.end();
+  }
+  QStringList filesHere() const {
+    QStringList files = QDir(here).entryList(QDir::Files | QDir::System | QDir::Hidden);
+    files.sort();
+    return files;
+  }
+
+  HttpsServer server;
+  QString here;
+
+ private:
+  QTemporaryDir folder_;
+  QString savedFolder_;
+  std::unique_ptr<CurlHttpClient> http_;
+  std::vector<std::unique_ptr<LauncherRun>> runs_;
+};
+
+// --- The version check ------------------------------------------------------
+
+enum class Outcome { NoUpdate, Update, CheckFails };
+enum class Server { Trusted, Untrusted, Refusing, Silent };
+
+using Routes = std::vector<std::pair<std::string, Response>>;
+
+Routes versionAnswer(const Response& response) {
+  return {{kVersionPath, response}};
+}
+
+// version.txt reached after `hops` redirects; the first one sets a cookie
+// that the last one needs.
+Routes redirectChain(int hops) {
+  Routes routes;
+  std::string from = kVersionPath;
+  for (int hop = 1; hop <= hops; ++hop) {
+    const std::string to = "/hop" + std::to_string(hop);
+    routes.emplace_back(from, HttpsServer::redirect(to));
+    from = to;
+  }
+  routes.front().second.header("Set-Cookie", "session=abc; Path=/");
+  routes.emplace_back(from, Response(200, "1.0.4").requireCookie("session=abc"));
+  return routes;
+}
+
+std::string utf16(const char16_t* text, bool bigEndian, bool withBom) {
+  std::u16string units = text;
+  if (withBom) units.insert(units.begin(), u'\xFEFF');
+  std::string out;
+  for (char16_t unit : units) {
+    const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+    out += bigEndian ? std::string{high, low} : std::string{low, high};
+  }
+  return out;
+}
+
+struct CheckCase {
+  const char* name;
+  Routes routes;
+  Outcome outcome;
+  // An update: the version the notice names. A failed check: part of the reason logged.
+  const char* detail = "";
+  Server server = Server::Trusted;
+};
+
+const CheckCase kCheckCases[] = {
+    {"SameVersion", versionAnswer(Response(200, "1.0.3")), Outcome::NoUpdate},
+    {"HigherPatch", versionAnswer(Response(200, "1.0.4")), Outcome::Update, "1.0.4"},
+    {"TwoDigitPatch", versionAnswer(Response(200, "1.0.10")), Outcome::Update, "1.0.10"},
+    {"MinorVersionReadsAsEleven", versionAnswer(Response(200, "1.1")), Outcome::NoUpdate},
+    {"MajorVersionReadsAsTwenty", versionAnswer(Response(200, "2.0")), Outcome::NoUpdate},
+    {"TenCharactersAreIgnored", versionAnswer(Response(200, "10.10.10.1")), Outcome::NoUpdate},
+    {"NineCharactersCount", versionAnswer(Response(200, "10.10.101")), Outcome::Update,
+     "10.10.101"},
+    {"LeadingSpace", versionAnswer(Response(200, " 1.0.4")), Outcome::Update, " 1.0.4"},
+    {"Gzip", versionAnswer(Response(200, "1.0.4").encode(Encoding::Gzip)), Outcome::Update,
+     "1.0.4"},
+    {"Deflate", versionAnswer(Response(200, "1.0.4").encode(Encoding::Deflate)), Outcome::Update,
+     "1.0.4"},
+    {"Utf16WithCharset",
+     versionAnswer(Response(200, utf16(u"1.0.4", false, true))
+                       .header("Content-Type", "text/plain; charset=\"UTF-16\"")),
+     Outcome::Update, "1.0.4"},
+    {"Utf16BigEndianWithCharset",
+     versionAnswer(Response(200, utf16(u"1.0.4", true, false))
+                       .header("Content-Type", "text/plain;charset=utf-16be")),
+     Outcome::Update, "1.0.4"},
+    {"Latin1WithCharset",
+     versionAnswer(Response(200, "1.0.4").header("Content-Type", "text/plain; charset=ISO-8859-1")),
+     Outcome::Update, "1.0.4"},
+    // The byte-order mark is no UTF-8: each of its bytes reads as U+FFFD.
+    {"Utf16WithoutCharsetIsReadAsUtf8", versionAnswer(Response(200, utf16(u"1.0.4", false, true))),
+     Outcome::CheckFails,
+     "'\xEF\xBF\xBD\xEF\xBF\xBD"
+     "1"},
+    {"UnknownCharset",
+     versionAnswer(Response(200, "1.0.4").header("Content-Type", "text/plain; charset=x-quorrel")),
+     Outcome::CheckFails, "unknown charset \"x-quorrel\""},
+    {"FiveRedirectsAreFollowedWithCookies", redirectChain(5), Outcome::Update, "1.0.4"},
+    {"SixRedirectsAreTooMany", redirectChain(6), Outcome::CheckFails, "Maximum (5) redirects"},
+    {"NotFoundWithAVersionBody", versionAnswer(Response(404, "1.0.4")), Outcome::CheckFails,
+     "HTTP status 404"},
+    {"TrailingLineBreak", versionAnswer(Response(200, "1.0.4\n")), Outcome::CheckFails,
+     "'104\n' is not a valid integer value"},
+    {"Empty", versionAnswer(Response(200, "")), Outcome::CheckFails,
+     "'' is not a valid integer value"},
+    {"HtmlPage", versionAnswer(Response(200, "<html>maintenance</html>")), Outcome::CheckFails,
+     "is not a valid integer value"},
+    {"StallsAfterTheHeader", versionAnswer(Response(200, "1.0.4 and more").stall()),
+     Outcome::CheckFails, "Operation too slow"},
+    {"UntrustedCertificate", versionAnswer(Response(200, "1.0.4")), Outcome::CheckFails,
+     "certificate", Server::Untrusted},
+    {"ConnectionRefused", {}, Outcome::CheckFails, "Failed to connect", Server::Refusing},
+    {"SilentBeforeTheHandshake", {}, Outcome::CheckFails, "timeout", Server::Silent},
+};
+
+class VersionCheckTest : public SelfUpdateTest, public ::testing::WithParamInterface<CheckCase> {};
+
+TEST_P(VersionCheckTest, UpdatesOnlyForAHigherVersionAndNeverHaltsTheStartup) {
+  const CheckCase& c = GetParam();
+  const QByteArray build = standInBuild("new");
+  server.serve(kBuildPath, Response(200, bytes(build)));
+  std::unique_ptr<HttpsServer> untrusted;
+  std::unique_ptr<RefusingPort> refusing;
+  std::unique_ptr<SilentServer> silent;
+  HttpsServer* answering = &server;
+  std::string webUrl = server.url();
+  switch (c.server) {
+    case Server::Trusted:
+      break;
+    case Server::Untrusted:
+      untrusted = std::make_unique<HttpsServer>(HttpsServer::Certificate::FromAnotherCa);
+      answering = untrusted.get();
+      webUrl = untrusted->url();
+      break;
+    case Server::Refusing:
+      refusing = std::make_unique<RefusingPort>();
+      webUrl = "https://127.0.0.1:" + std::to_string(refusing->port());
+      break;
+    case Server::Silent:
+      silent = std::make_unique<SilentServer>();
+      webUrl = "https://127.0.0.1:" + std::to_string(silent->port());
+      break;
+  }
+  for (const auto& [path, response] : c.routes) answering->serve(path, response);
+
+  LauncherRun& launcher = run(here + "/QuorrelLauncher", webUrl);
+  TForm1& form = launcher.start();
+  FormHarness& h = launcher.harness;
+
+  launcher.expectStartupCompleted();
+  EXPECT_TRUE(h.sleeper.sleeps.empty());
+  const QString updateFile = here + "/quorrel_launcher";
+  switch (c.outcome) {
+    case Outcome::NoUpdate:
+      EXPECT_EQ(form.connstatus->text(), kChecking);
+      EXPECT_EQ(form.connstatus->fontColor(), kWhite);
+      EXPECT_FALSE(buildWasRequested());
+      EXPECT_TRUE(h.messageBox.notices.empty());
+      EXPECT_TRUE(h.shell.openedFiles.isEmpty());
+      EXPECT_EQ(h.application.quitRequests, 0);
+      EXPECT_FALSE(QFileInfo::exists(updateFile));
+      break;
+    case Outcome::Update: {
+      ASSERT_EQ(h.messageBox.notices.size(), 1u);
+      EXPECT_EQ(h.messageBox.notices[0].text,
+                QString("New version available(v%1). Launcher will now update and restart.")
+                    .arg(c.detail));
+      EXPECT_EQ(h.messageBox.notices[0].title, "selfupdate_tests");
+      EXPECT_EQ(contentOf(updateFile), build);
+      EXPECT_TRUE(isExecutable(updateFile));
+      EXPECT_EQ(h.shell.openedFiles, QStringList{"quorrel_launcher"});
+      EXPECT_EQ(h.application.quitRequests, 1);
+      EXPECT_EQ(form.connstatus->text(), kChecking);
+      break;
+    }
+    case Outcome::CheckFails:
+      EXPECT_EQ(form.connstatus->text(), kCheckFailed);
+      EXPECT_EQ(form.connstatus->fontColor(), kRed);
+      ASSERT_EQ(form.Memo1.size(), 1);
+      EXPECT_TRUE(form.Memo1[0].startsWith("Launcher update check failed: "));
+      EXPECT_TRUE(form.Memo1[0].contains(QString::fromUtf8(c.detail)))
+          << form.Memo1[0].toStdString();
+      EXPECT_FALSE(buildWasRequested());
+      EXPECT_TRUE(h.messageBox.notices.empty());
+      EXPECT_TRUE(h.shell.openedFiles.isEmpty());
+      EXPECT_EQ(h.application.quitRequests, 0);
+      break;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, VersionCheckTest, ::testing::ValuesIn(kCheckCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- The download -------------------------------------------------------------
+
+using RoutesOfBuild = std::function<Routes(const std::string& build)>;
+
+// Where the download fails, a left-over update file never passes for the new build.
+struct DownloadCase {
+  const char* name;
+  RoutesOfBuild routes;
+  bool succeeds;
+  const char* loggedReason = "";
+};
+
+const DownloadCase kDownloadCases[] = {
+    {"Complete",
+     [](const std::string& build) {
+       return Routes{{kBuildPath, Response(200, build)}};
+     },
+     true},
+    {"AfterARedirect",
+     [](const std::string& build) {
+       return Routes{{kBuildPath, HttpsServer::redirect("/builds/new")},
+                     {"/builds/new", Response(200, build)}};
+     },
+     true},
+    {"WithoutALength",
+     [](const std::string& build) {
+       return Routes{{kBuildPath, Response(200, build).endByClosing()}};
+     },
+     true},
+    {"NotFound",
+     [](const std::string&) {
+       return Routes{{kBuildPath, Response(404, "gone")}};
+     },
+     false, "HTTP status 404"},
+    {"WholeBuildWithAnErrorStatus",
+     [](const std::string& build) {
+       return Routes{{kBuildPath, Response(500, build)}};
+     },
+     false, "HTTP status 500"},
+    {"CutShort",
+     [](const std::string& build) {
+       return Routes{{kBuildPath, Response(200, build).announce(build.size() * 2)}};
+     },
+     false, "transfer closed"},
+    {"AnnouncedAboveTheCap",
+     [](const std::string& build) {
+       return Routes{{kBuildPath, Response(200, build).announce(std::uint64_t{257} << 20)}};
+     },
+     false, "Maximum file size exceeded"},
+    {"Stalls",
+     [](const std::string& build) {
+       return Routes{{kBuildPath, Response(200, build).stall()}};
+     },
+     false, "Operation too slow"},
+};
+
+class DownloadTest : public SelfUpdateTest, public ::testing::WithParamInterface<DownloadCase> {};
+
+TEST_P(DownloadTest, StartsOnlyAWholeFreshBuild) {
+  const DownloadCase& c = GetParam();
+  const QByteArray build = standInBuild("new");
+  server.serve(kVersionPath, Response(200, "1.0.4"));
+  for (const auto& [path, response] : c.routes(bytes(build))) server.serve(path, response);
+  const QString updateFile = here + "/quorrel_launcher";
+  writeExecutable(updateFile, standInBuild("left over"));
+
+  // Started from outside the current folder, so that no step of the hand-over
+  // removes the left-over file before the download.
+  LauncherRun& launcher = run(QFileInfo(here).path() + "/QuorrelLauncher");
+  TForm1& form = launcher.start();
+  FormHarness& h = launcher.harness;
+
+  launcher.expectStartupCompleted();
+  ASSERT_TRUE(h.sleeper.sleeps.empty());
+  if (c.succeeds) {
+    EXPECT_EQ(contentOf(updateFile), build);
+    EXPECT_TRUE(isExecutable(updateFile));
+    EXPECT_EQ(h.messageBox.notices.size(), 1u);
+    EXPECT_EQ(h.shell.openedFiles, QStringList{"quorrel_launcher"});
+    EXPECT_EQ(h.application.quitRequests, 1);
+    EXPECT_EQ(form.connstatus->text(), kChecking);
+    return;
+  }
+  EXPECT_FALSE(QFileInfo::exists(updateFile));
+  EXPECT_EQ(form.connstatus->text(), kNotFound);
+  EXPECT_EQ(form.connstatus->fontColor(), kRed);
+  ASSERT_EQ(form.Memo1.size(), 1);
+  EXPECT_TRUE(form.Memo1[0].startsWith("Launcher update download failed: "));
+  EXPECT_TRUE(form.Memo1[0].contains(c.loggedReason)) << form.Memo1[0].toStdString();
+  EXPECT_TRUE(h.messageBox.notices.empty());
+  EXPECT_TRUE(h.shell.openedFiles.isEmpty());
+  EXPECT_EQ(h.application.quitRequests, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, DownloadTest, ::testing::ValuesIn(kDownloadCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- Signed builds --------------------------------------------------------------
+
+class SigningKey {
+ public:
+  SigningKey() : key_(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"), &EVP_PKEY_free) {}
+
+  // The form QUORREL_UPDATE_PUBKEY takes: the key's 32 bytes in base64.
+  QString publicKey() const {
+    unsigned char raw[32];
+    size_t length = sizeof raw;
+    EVP_PKEY_get_raw_public_key(key_.get(), raw, &length);
+    return QString::fromLatin1(QByteArray(reinterpret_cast<char*>(raw), length).toBase64());
+  }
+  // The signature file's content: the signature in base64 and a line break.
+  std::string signatureFile(const std::string& data) const {
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
+                                                                    &EVP_MD_CTX_free);
+    unsigned char signature[64];
+    size_t length = sizeof signature;
+    EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, key_.get());
+    EVP_DigestSign(context.get(), signature, &length,
+                   reinterpret_cast<const unsigned char*>(data.data()), data.size());
+    return QByteArray(reinterpret_cast<char*>(signature), length).toBase64().toStdString() + "\n";
+  }
+
+ private:
+  std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key_;
+};
+
+struct SignatureCase {
+  const char* name;
+  // What the server holds for a build, given the update key and another key.
+  std::function<Routes(const std::string& build, const SigningKey& updateKey,
+                       const SigningKey& otherKey)>
+      routes;
+  bool accepted;
+  const char* loggedReason = "";
+};
+
+const std::string kSignaturePath = kBuildPath + ".sig";
+
+const SignatureCase kSignatureCases[] = {
+    {"SignedWithTheUpdateKey",
+     [](const std::string& build, const SigningKey& updateKey, const SigningKey&) {
+       return Routes{{kBuildPath, Response(200, build)},
+                     {kSignaturePath, Response(200, updateKey.signatureFile(build))}};
+     },
+     true},
+    {"OneByteFlipped",
+     [](const std::string& build, const SigningKey& updateKey, const SigningKey&) {
+       std::string tampered = build;
+       tampered[tampered.size() / 2] ^= 0x01;
+       return Routes{{kBuildPath, Response(200, tampered)},
+                     {kSignaturePath, Response(200, updateKey.signatureFile(build))}};
+     },
+     false, "the signature does not match the build"},
+    {"SignedWithAnotherKey",
+     [](const std::string& build, const SigningKey&, const SigningKey& otherKey) {
+       return Routes{{kBuildPath, Response(200, build)},
+                     {kSignaturePath, Response(200, otherKey.signatureFile(build))}};
+     },
+     false, "the signature does not match the build"},
+    {"NoSignature",
+     [](const std::string& build, const SigningKey&, const SigningKey&) {
+       return Routes{{kBuildPath, Response(200, build)}};
+     },
+     false, "QuorrelLauncher.sig: HTTP status 404"},
+    {"SignatureNotInBase64",
+     [](const std::string& build, const SigningKey&, const SigningKey&) {
+       return Routes{{kBuildPath, Response(200, build)},
+                     {kSignaturePath, Response(200, "not a signature")}};
+     },
+     false, "the signature is not 64 bytes in base64"},
+};
+
+class SignatureTest : public SelfUpdateTest, public ::testing::WithParamInterface<SignatureCase> {};
+
+TEST_P(SignatureTest, RunsOnlyABuildSignedWithTheUpdateKey) {
+  const SignatureCase& c = GetParam();
+  const SigningKey updateKey, otherKey;
+  const QByteArray build = standInBuild("new");
+  server.serve(kVersionPath, Response(200, "1.0.4"));
+  for (const auto& [path, response] : c.routes(bytes(build), updateKey, otherKey))
+    server.serve(path, response);
+
+  LauncherRun& launcher = run(here + "/QuorrelLauncher");
+  launcher.harness.config().updatePublicKey = updateKey.publicKey();
+  TForm1& form = launcher.start();
+  FormHarness& h = launcher.harness;
+
+  launcher.expectStartupCompleted();
+  const QString updateFile = here + "/quorrel_launcher";
+  if (c.accepted) {
+    EXPECT_EQ(contentOf(updateFile), build);
+    EXPECT_EQ(h.shell.openedFiles, QStringList{"quorrel_launcher"});
+    EXPECT_EQ(h.application.quitRequests, 1);
+    return;
+  }
+  EXPECT_FALSE(QFileInfo::exists(updateFile));
+  EXPECT_EQ(form.connstatus->text(), kNotFound);
+  EXPECT_EQ(form.connstatus->fontColor(), kRed);
+  ASSERT_EQ(form.Memo1.size(), 1);
+  EXPECT_TRUE(form.Memo1[0].startsWith("Launcher update download failed: "));
+  EXPECT_TRUE(form.Memo1[0].contains(c.loggedReason)) << form.Memo1[0].toStdString();
+  EXPECT_TRUE(h.messageBox.notices.empty());
+  EXPECT_TRUE(h.shell.openedFiles.isEmpty());
+  EXPECT_EQ(h.application.quitRequests, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signatures, SignatureTest, ::testing::ValuesIn(kSignatureCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The operator's tool and the launcher agree on keys and signatures.
+TEST_F(SelfUpdateTest, BuildSignedWithTheToolIsRunByALauncherWithTheToolsKey) {
+  QTemporaryDir operatorFolder;
+  const std::string key = operatorFolder.filePath("update-key.pem").toStdString();
+  const QString buildFile = operatorFolder.filePath("QuorrelLauncher");
+  const QByteArray build = standInBuild("new");
+  FormHarness::touch(buildFile, build);
+
+  const CommandResult made = runCommand({QUORREL_SIGN_TOOL, "keygen", key});
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  const CommandResult shown = runCommand({QUORREL_SIGN_TOOL, "pubkey", key});
+  EXPECT_EQ(shown.out, made.out);
+  const CommandResult signedBuild =
+      runCommand({QUORREL_SIGN_TOOL, "sign", key, buildFile.toStdString()});
+  ASSERT_EQ(signedBuild.exitCode, 0) << signedBuild.err;
+  serveUpdate(build);
+  server.serve(kSignaturePath, Response(200, bytes(contentOf(buildFile + ".sig"))));
+
+  LauncherRun& launcher = run(here + "/QuorrelLauncher");
+  launcher.harness.config().updatePublicKey = QString::fromStdString(made.out).trimmed();
+  launcher.start();
+
+  EXPECT_EQ(launcher.harness.shell.openedFiles, QStringList{"quorrel_launcher"});
+  EXPECT_EQ(contentOf(here + "/quorrel_launcher"), build);
+}
+
+// --- The hand-over ------------------------------------------------------------
+
+TEST_F(SelfUpdateTest, ThreeRunsReplaceTheLauncherAtomicallyAndRemoveTheUpdateFile) {
+  DesktopShell shell;
+  const QByteArray oldBuild = standInBuild("old");
+  const QByteArray newBuild = standInBuild("new");
+  const QString mainFile = here + "/QuorrelLauncher";
+  const QString updateFile = here + "/quorrel_launcher";
+  writeExecutable(mainFile, oldBuild);
+  serveUpdate(newBuild);
+
+  // Run 1, the old build: it fetches the new one as the update file and starts that.
+  LauncherRun& first = run(mainFile);
+  first.start(&shell);
+  first.expectStartupCompleted();
+  ASSERT_EQ(first.harness.messageBox.notices.size(), 1u);
+  EXPECT_EQ(first.harness.application.quitRequests, 1);
+  EXPECT_EQ(contentOf(updateFile), newBuild);
+  ASSERT_EQ(startedPrograms(here, 1), QStringList{"quorrel_launcher " + here});
+
+  // Run 2, the new build as the update file. Being 1.0.4 itself, it finds no
+  // newer version; the server's answer stands for that.
+  server.serve(kVersionPath, Response(200, "1.0.3"));
+  // A second name for the old main executable: an in-place copy would change it.
+  ASSERT_EQ(::link(QFile::encodeName(mainFile).constData(),
+                   QFile::encodeName(here + "/old-build").constData()),
+            0);
+  LauncherRun& second = run(updateFile);
+  second.start(&shell);
+  second.expectStartupCompleted();
+  EXPECT_EQ(second.harness.sleeper.sleeps, std::vector{std::chrono::milliseconds(2000)});
+  EXPECT_EQ(contentOf(mainFile), newBuild);
+  EXPECT_TRUE(isExecutable(mainFile));
+  EXPECT_EQ(contentOf(here + "/old-build"), oldBuild) << "the main executable was overwritten";
+  EXPECT_EQ(second.harness.application.quitRequests, 1);
+  EXPECT_TRUE(second.harness.messageBox.notices.empty());
+  EXPECT_EQ(second.harness.form().connstatus->text(), kChecking);
+  ASSERT_EQ(startedPrograms(here, 2),
+            (QStringList{"quorrel_launcher " + here, "QuorrelLauncher " + here}));
+  EXPECT_EQ(filesHere(),
+            (QStringList{"QuorrelLauncher", "old-build", "quorrel_launcher", "started.log"}));
+
+  // Run 3, the new build as the main executable: it removes the update file.
+  LauncherRun& third = run(mainFile);
+  third.start();
+  third.expectStartupCompleted();
+  EXPECT_EQ(third.harness.sleeper.sleeps, std::vector{std::chrono::milliseconds(2000)});
+  EXPECT_EQ(filesHere(), (QStringList{"QuorrelLauncher", "old-build", "started.log"}));
+  EXPECT_TRUE(third.harness.shell.openedFiles.isEmpty());
+  EXPECT_EQ(third.harness.application.quitRequests, 0);
+}
+
+TEST_F(SelfUpdateTest, StartedFromAnotherFolderUpdatesTheCurrentFolderOnly) {
+  DesktopShell shell;
+  QTemporaryDir programFolder;
+  const QString program = programFolder.filePath("QuorrelLauncher");
+  const QByteArray oldBuild = standInBuild("old");
+  const QByteArray newBuild = standInBuild("new");
+  writeExecutable(program, oldBuild);
+  FormHarness::touch(here + "/quorrel_launcher", "left over");
+  serveUpdate(newBuild);
+
+  LauncherRun& launcher = run(program);
+  launcher.start(&shell);
+
+  launcher.expectStartupCompleted();
+  EXPECT_TRUE(launcher.harness.sleeper.sleeps.empty()) << "taken for a hand-over";
+  EXPECT_EQ(contentOf(here + "/quorrel_launcher"), newBuild);
+  EXPECT_EQ(startedPrograms(here, 1), QStringList{"quorrel_launcher " + here});
+  EXPECT_EQ(contentOf(program), oldBuild);
+  EXPECT_EQ(QDir(programFolder.path()).entryList(QDir::Files), QStringList{"QuorrelLauncher"});
+}
+
+// Which run of the hand-over the launcher takes itself for, by its own path.
+enum class Role { Neither, NewBuild, MainAfterUpdate };
+
+struct NameCase {
+  const char* name;
+  std::function<QString(const QString& here)> programPath;
+  Role role;
+};
+
+const NameCase kNameCases[] = {
+    {"MainHere", [](const QString& here) { return here + "/QuorrelLauncher"; },
+     Role::MainAfterUpdate},
+    {"MainHereWithTheFolderInOtherLetterCase",
+     [](const QString& here) { return here.toUpper() + "/QuorrelLauncher"; },
+     Role::MainAfterUpdate},
+    {"UpdateFileHere", [](const QString& here) { return here + "/quorrel_launcher"; },
+     Role::NewBuild},
+    {"MainInASubfolder", [](const QString& here) { return here + "/bin/QuorrelLauncher"; },
+     Role::Neither},
+    {"MainInTheParentFolder",
+     [](const QString& here) { return QFileInfo(here).path() + "/QuorrelLauncher"; },
+     Role::Neither},
+    {"MainNameInOtherLetterCase", [](const QString& here) { return here + "/quorrellauncher"; },
+     Role::Neither},
+    {"UpdateNameInOtherLetterCase", [](const QString& here) { return here + "/Quorrel_Launcher"; },
+     Role::Neither},
+};
+
+class OwnNameTest : public SelfUpdateTest, public ::testing::WithParamInterface<NameCase> {};
+
+TEST_P(OwnNameTest, DecidesTheRoleInTheHandOver) {
+  const NameCase& c = GetParam();
+  const QString mainFile = here + "/QuorrelLauncher";
+  const QString updateFile = here + "/quorrel_launcher";
+  FormHarness::touch(mainFile, "old build");
+  FormHarness::touch(updateFile, "new build");
+
+  LauncherRun launcher(c.programPath(here), "https://unused.test", nullptr);  // no newer version
+  launcher.start();
+  FormHarness& h = launcher.harness;
+
+  launcher.expectStartupCompleted();
+  switch (c.role) {
+    case Role::Neither:
+      EXPECT_TRUE(h.sleeper.sleeps.empty());
+      EXPECT_EQ(contentOf(mainFile), "old build");
+      EXPECT_EQ(contentOf(updateFile), "new build");
+      EXPECT_TRUE(h.shell.openedFiles.isEmpty());
+      EXPECT_EQ(h.application.quitRequests, 0);
+      break;
+    case Role::NewBuild:
+      EXPECT_EQ(h.sleeper.sleeps, std::vector{std::chrono::milliseconds(2000)});
+      EXPECT_EQ(contentOf(mainFile), "new build");
+      EXPECT_TRUE(isExecutable(mainFile));
+      EXPECT_EQ(h.shell.openedFiles, QStringList{"QuorrelLauncher"});
+      EXPECT_EQ(h.application.quitRequests, 1);
+      break;
+    case Role::MainAfterUpdate:
+      EXPECT_EQ(h.sleeper.sleeps, std::vector{std::chrono::milliseconds(2000)});
+      EXPECT_FALSE(QFileInfo::exists(updateFile));
+      EXPECT_EQ(contentOf(mainFile), "old build");
+      EXPECT_TRUE(h.shell.openedFiles.isEmpty());
+      EXPECT_EQ(h.application.quitRequests, 0);
+      break;
+  }
+  EXPECT_EQ(h.http.requests, QStringList{"https://unused.test/launcher/version.txt"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, OwnNameTest, ::testing::ValuesIn(kNameCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- Version numbers --------------------------------------------------------------
+
+struct NumberCase {
+  const char* text;
+  std::optional<std::int32_t> number;  // none: a conversion error naming the text without dots
+};
+
+const NumberCase kNumberCases[] = {
+    {"1.0.3", 103},
+    {"1.0.10", 1010},
+    {"10.10.10.1", 1010101},
+    {"1.1", 11},
+    {"007", 7},
+    {"   1.0.4", 104},
+    {"+1.0.4", 104},
+    {"-1.0", -10},
+    {"$1F", 31},
+    {"x1f", 31},
+    {"X1F", 31},
+    {"0x1F", 31},
+    {"0X1f", 31},
+    {"-$10", -16},
+    {"2147483647", 2147483647},
+    {"-2147483648", -2147483647 - 1},
+    {"", std::nullopt},
+    {"1.0.4\n", std::nullopt},
+    {"1.0.4 ", std::nullopt},
+    {"\t1", std::nullopt},
+    {"1 0", std::nullopt},
+    {"1,0", std::nullopt},
+    {"1e3", std::nullopt},
+    {"abc", std::nullopt},
+    {"-", std::nullopt},
+    {"$", std::nullopt},
+    {"0x", std::nullopt},
+    {"$1G", std::nullopt},
+    {"1f", std::nullopt},
+    {"2147483648", std::nullopt},
+    {"-2147483649", std::nullopt},
+    {"$80000000", std::nullopt},
+    {"99999999999999999999", std::nullopt},
+    {"\xD9\xA3", std::nullopt},  // ARABIC-INDIC DIGIT THREE: a digit, but not an ASCII one
+};
+
+TEST(VerToNumberTest, ReadsTheTextWithoutItsDotsAsA32BitInteger) {
+  FormHarness harness;
+  harness.storeSetting("WoWPath", harness.makeFolder("game", true));
+  TForm1& form = harness.start();
+  for (const NumberCase& c : kNumberCases) {
+    const QString text = QString::fromUtf8(c.text);
+    SCOPED_TRACE(text.toStdString());
+    if (c.number) {
+      EXPECT_EQ(form.verToNumber(text), *c.number);
+      continue;
+    }
+    try {
+      form.verToNumber(text);
+      ADD_FAILURE() << "no conversion error";
+    } catch (const ConvertError& error) {
+      EXPECT_EQ(QString::fromUtf8(error.what()),
+                "'" + QString(text).remove('.') + "' is not a valid integer value");
+    }
+  }
+}
+
+// --- Starting programs --------------------------------------------------------
+
+// A Windows program may carry execute permission; it still runs under wine.
+TEST_F(SelfUpdateTest, WindowsProgramWithExecutePermissionRunsUnderTheWindowsRunner) {
+  const QByteArray savedPath = qgetenv("PATH");
+  const QByteArray savedWine = qgetenv("WINE");
+  const bool hadWine = qEnvironmentVariableIsSet("WINE");
+  QTemporaryDir bin;
+  writeExecutable(bin.filePath("wine"),
+                  "#!/bin/sh\nprintf '%s %s\\n' wine \"$1\" >> started.log\n");
+  qputenv("PATH", QFile::encodeName(bin.path()) + ":" + savedPath);
+  qunsetenv("WINE");
+  writeExecutable(here + "/Game.exe", "MZ\x90 a Windows program");
+
+  DesktopShell().openFile("Game.exe");
+  const QStringList started = startedPrograms(here, 1);
+
+  qputenv("PATH", savedPath);
+  if (hadWine) qputenv("WINE", savedWine);
+  EXPECT_EQ(started, QStringList{"wine Game.exe"});
+}
+
+}  // namespace
+}  // namespace quorrel::testing

@@ -1,0 +1,299 @@
+// The fresh install and the patch update of the real window against a real sshd.
+#include <sys/stat.h>
+#include <QTimer>
+
+#include "sync_harness.h"
+
+namespace quorrel::testing {
+namespace {
+
+const QColor kRed(255, 0, 0);
+const QString kCannotConnect = "Cannot connect to patch server. Try again later.";
+
+// Everything a game tree may hold, and what the server later changes in it.
+class SyncScenarioTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SshdServer::available()) << "these tests run a real sshd and need root";
+  }
+};
+
+TEST_F(SyncScenarioTest, InstallFetchesEverythingThenUpdatesFetchOnlyWhatChanged) {
+  SyncHarness sync;
+  const std::string mebibytes = randomBytes(3 * 1024 * 1024 + 5, 1);
+  sync.serve("WoW.exe", "MZ game client");
+  sync.serve("Data/Data/x.MPQ", "inner data");
+  sync.serve("Data/y.MPQ", mebibytes);
+  sync.serve(".../dots.txt", "three dots");
+  sync.serve("Größe/ünïcødé.txt", "non-ascii");
+  sync.serve("Interface/upload/deep.txt", "same name as the root");
+  sync.serve("patch-a.MPQ", randomBytes(2 * 1024 * 1024, 2));
+  sync.serve("patch-b.MPQ", randomBytes(4 * 1024 * 1024, 3));
+  fs::create_directories(sync.patchTree / "Empty");
+  fs::create_symlink("patch-a.MPQ", sync.patchTree / "linked.MPQ");
+  // More than 2^31 bytes, sparse on the server.
+  {
+    std::ofstream(sync.patchTree / "Huge.MPQ").close();
+    fs::resize_file(sync.patchTree / "Huge.MPQ", (uint64_t{1} << 31) + 7);
+  }
+  sync.server.chownToUser(sync.server.dataDir());
+
+  TForm1& form = sync.start("game", false);
+  ASSERT_TRUE(form.install->isEnabled());
+  sync.clickInstall();
+
+  EXPECT_TRUE(sync.harness.messageBox.errors.empty())
+      << sync.harness.messageBox.errorTexts().join("|").toStdString();
+  EXPECT_EQ(sync.status(), "Ready to play!");
+  EXPECT_TRUE(form.play->isEnabled());
+  EXPECT_FALSE(form.install->isVisible());
+  EXPECT_EQ(form.progress_fg->width(), 760);
+  for (const char* relative :
+       {"WoW.exe", "Data/Data/x.MPQ", "Data/y.MPQ", ".../dots.txt", "Größe/ünïcødé.txt",
+        "Interface/upload/deep.txt", "patch-a.MPQ", "patch-b.MPQ"})
+    EXPECT_TRUE(readBytes(sync.local(relative)) == readBytes(sync.patchTree / relative))
+        << relative;
+  EXPECT_TRUE(fs::is_directory(sync.local("Empty")));
+  EXPECT_TRUE(readBytes(sync.local("linked.MPQ")) == readBytes(sync.patchTree / "patch-a.MPQ"));
+  EXPECT_EQ(fs::file_size(sync.local("Huge.MPQ")), (uint64_t{1} << 31) + 7);
+  // After the inner Data returns, the walk is back in the outer one; a link
+  // counts with its file's size.
+  const QStringList& list = form.remote_file_list;
+  EXPECT_TRUE(list.contains(form.remote_root + "/Data/Data/x.MPQ|10"));
+  EXPECT_TRUE(list.contains(form.remote_root + "/Data/y.MPQ|" + QString::number(mebibytes.size())));
+  EXPECT_TRUE(list.contains(form.remote_root + "/Huge.MPQ|2147483655"));
+  EXPECT_TRUE(list.contains(form.remote_root + "/linked.MPQ|2097152"));
+
+  // Nothing has changed: nothing is fetched. A local file of the same size but
+  // other content, and files the server does not list, are left alone.
+  writeBytes(sync.local("WoW.exe"), "MZ altered by a mod");  // other size: it is fetched
+  writeBytes(sync.local("WoW.exe"), std::string("MZ gAme client"));
+  writeBytes(sync.local("Screenshots/mine.jpg"), "player's own");
+  sync.harness.sleeper.sleeps.clear();
+  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+  EXPECT_EQ(sync.status(), "Game up to date. Ready to play!");
+  EXPECT_TRUE(sync.harness.sleeper.sleeps.empty());
+  EXPECT_EQ(readBytes(sync.local("WoW.exe")), "MZ gAme client");
+  EXPECT_EQ(readBytes(sync.local("Screenshots/mine.jpg")), "player's own");
+
+  // The server changes one file's size and adds one: exactly those two are fetched.
+  sync.serve("patch-b.MPQ", randomBytes(1024 * 1024, 4));
+  sync.serve("Data/new.MPQ", "a new patch");
+  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+  EXPECT_EQ(sync.status(), "Update complete. Ready to play!");
+  EXPECT_EQ(sync.harness.sleeper.sleeps.size(), 2u);
+  EXPECT_TRUE(readBytes(sync.local("patch-b.MPQ")) == readBytes(sync.patchTree / "patch-b.MPQ"));
+  EXPECT_EQ(readBytes(sync.local("Data/new.MPQ")), "a new patch");
+  EXPECT_EQ(readBytes(sync.local("WoW.exe")), "MZ gAme client");
+  EXPECT_TRUE(form.play->isEnabled());
+}
+
+// The progress bar shows the share of the bytes to fetch, and the log says so.
+TEST_F(SyncScenarioTest, ProgressCountsNewBytesOnceAndEndsAtExactlyAHundred) {
+  SyncHarness sync;
+  sync.serve("a.MPQ", randomBytes(3 * 1024 * 1024, 5));
+  sync.serve("b.MPQ", randomBytes(1024 * 1024 + 1, 6));
+  sync.serve("kept.MPQ", "already here");
+  TForm1& form = sync.start("game", false);
+  writeBytes(sync.local("kept.MPQ"), "already here");
+  std::vector<int> widths;
+  std::vector<QString> labels;
+  QTimer watcher;
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    widths.push_back(form.progress_fg->width());
+    labels.push_back(form.download_progress_percent->text());
+  });
+  watcher.start(0);
+  sync.clickInstall();
+  watcher.stop();
+
+  const int64_t total = 3 * 1024 * 1024 + 1024 * 1024 + 1;
+  EXPECT_EQ(form.download_total, total);
+  EXPECT_EQ(form.downloaded_bytes, total);
+  QStringList progress;
+  for (const QString& line : form.Memo1)
+    if (line.endsWith("/" + QString::number(total))) progress << line;
+  ASSERT_GE(progress.size(), 2);
+  EXPECT_EQ(progress.last(), QString("%1/%1").arg(total));
+  int64_t previous = 0;
+  for (const QString& line : progress) {
+    const int64_t value = line.section('/', 0, 0).toLongLong();
+    EXPECT_GE(value, previous);
+    previous = value;
+  }
+  for (int width : widths) EXPECT_LE(width, 760);
+  for (const QString& label : labels)
+    EXPECT_LE(label.chopped(label.isEmpty() ? 0 : 1).toInt(), 100);
+  EXPECT_EQ(form.progress_fg->width(), 760);
+  EXPECT_EQ(form.download_progress_percent->text(), "100%");
+  EXPECT_TRUE(form.Memo1.contains("Download " + form.remote_root + "/a.MPQ|3145728"));
+}
+
+// The roads that end a flow early.
+class SyncFailureTest : public SyncScenarioTest {};
+
+TEST_F(SyncFailureTest, ServerDownShowsRedTextAndEnablesPlay) {
+  SyncHarness sync;
+  TForm1& form = sync.start("game", true);
+  sync.server.stop();
+  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+  EXPECT_EQ(sync.status(), kCannotConnect);
+  EXPECT_EQ(form.connstatus->fontColor(), kRed);
+  EXPECT_TRUE(form.play->isEnabled());
+  EXPECT_TRUE(sync.harness.messageBox.errors.empty());
+}
+
+TEST_F(SyncFailureTest, WrongAccountShowsRedTextAndInstallStaysDisabled) {
+  SyncHarness sync;
+  sync.harness.config().patchAccount = "nope";
+  TForm1& form = sync.start("game", false);
+  sync.clickInstall();
+  EXPECT_EQ(sync.status(), kCannotConnect);
+  EXPECT_FALSE(form.install->isEnabled());
+  EXPECT_TRUE(form.install->isVisible());
+}
+
+TEST_F(SyncFailureTest, ChangedHostKeyIsRefusedAndLogged) {
+  SyncHarness sync;
+  sync.serve("WoW.exe", "client");
+  const std::string otherKey = readBytes(sync.server.clientKeyFile("", false).string() + ".pub");
+  writeBytes(sync.dataHome / "qsshlib" / "known_hosts",
+             "[127.0.0.1]:" + std::to_string(sync.server.port()) + " " + otherKey);
+  TForm1& form = sync.start("game", false);
+  sync.clickInstall();
+  EXPECT_EQ(sync.status(), kCannotConnect);
+  EXPECT_FALSE(fs::exists(sync.local("WoW.exe")));
+  const QString fingerprint = QString::fromStdString(sync.server.hostKeyFingerprint("ed25519"));
+  EXPECT_TRUE(std::any_of(form.Memo1.begin(), form.Memo1.end(), [&](const QString& line) {
+    return line.startsWith(
+               QString("Host key of 127.0.0.1 port %1 refused: ").arg(sync.server.port())) &&
+           line.contains(fingerprint);
+  })) << form.Memo1.join('\n').toStdString();
+}
+
+TEST_F(SyncFailureTest, PinnedHostKeysDecideAlone) {
+  for (const bool pinnedRight : {false, true}) {
+    SyncHarness sync;
+    sync.serve("WoW.exe", "client");
+    sync.harness.config().hostKeySha256 = {
+        pinnedRight ? QString::fromStdString(sync.server.hostKeyFingerprint("ed25519"))
+                    : QString("SHA256:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA")};
+    sync.start("game", false);
+    sync.clickInstall();
+    EXPECT_EQ(sync.status(), pinnedRight ? QString("Ready to play!") : kCannotConnect);
+  }
+}
+
+TEST_F(SyncFailureTest, LocalFileWhereAFolderBelongsEndsTheWalk) {
+  SyncHarness sync;
+  sync.serve("Data/a.MPQ", "a");
+  TForm1& form = sync.start("game", false);
+  writeBytes(sync.local("Data"), "a file, not a folder");
+  sync.clickInstall();
+  EXPECT_EQ(sync.status(), kCannotConnect);
+  EXPECT_EQ(readBytes(sync.local("Data")), "a file, not a folder");
+  EXPECT_FALSE(form.play->isEnabled());
+}
+
+TEST_F(SyncFailureTest, FolderWhereAFileBelongsEndsTheFlowWithTheErrorBox) {
+  SyncHarness sync;
+  sync.serve("a.MPQ", "a");
+  TForm1& form = sync.start("game", false);
+  fs::create_directories(sync.local("a.MPQ"));
+  sync.clickInstall();
+  EXPECT_EQ(sync.harness.messageBox.errorTexts(), QStringList{"File access denied."});
+  EXPECT_TRUE(fs::is_directory(sync.local("a.MPQ")));
+  EXPECT_FALSE(form.play->isEnabled());
+}
+
+TEST_F(SyncFailureTest, NameWithABarEndsTheFlowWithTheErrorBox) {
+  SyncHarness sync;
+  sync.serve("we|ird.MPQ", "x");
+  TForm1& form = sync.start("game", true);
+  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+  EXPECT_EQ(sync.harness.messageBox.errorTexts(),
+            QStringList{"'ird.MPQ' is not a valid integer value."});
+  EXPECT_FALSE(form.play->isEnabled());
+}
+
+// Stops the server, or clicks the close button, once the first block of a file has arrived.
+void onFirstBlock(TForm1& form, QTimer& watcher, const std::function<void()>& act) {
+  QObject::connect(&watcher, &QTimer::timeout, [&form, &watcher, act] {
+    if (form.downloaded_bytes > 0) {
+      watcher.stop();
+      act();
+    }
+  });
+  watcher.start(0);
+}
+
+TEST_F(SyncFailureTest, ServerDyingInTheMiddleOfAFileKeepsTheOldFile) {
+  SyncHarness sync;
+  sync.serve("big.MPQ", randomBytes(96 * 1024 * 1024, 7));
+  TForm1& form = sync.start("game", true);
+  writeBytes(sync.local("big.MPQ"), "the old version");
+  QTimer watcher;
+  onFirstBlock(form, watcher, [&] { sync.server.stop(); });
+  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+
+  EXPECT_EQ(readBytes(sync.local("big.MPQ")), "the old version");
+  ASSERT_EQ(sync.harness.messageBox.errors.size(), 1u);
+  EXPECT_TRUE(sync.harness.messageBox.errors[0].text.startsWith("qsftp_getfile: Error"))
+      << sync.harness.messageBox.errors[0].text.toStdString();
+  EXPECT_FALSE(form.play->isEnabled());
+  EXPECT_EQ(std::distance(fs::directory_iterator(sync.local("")), fs::directory_iterator()), 2);
+}
+
+TEST_F(SyncFailureTest, ClosingDuringATransferStopsItQuietlyAndQuits) {
+  SyncHarness sync;
+  sync.serve("big.MPQ", randomBytes(96 * 1024 * 1024, 8));
+  TForm1& form = sync.start("game", false);
+  QTimer watcher;
+  // A click while the Install click is still being handled: as the player's mouse would.
+  onFirstBlock(form, watcher, [&] { form.exit->click(); });
+  sync.clickInstall();
+
+  EXPECT_EQ(sync.harness.application.quitRequests, 1);
+  EXPECT_TRUE(sync.harness.messageBox.errors.empty());
+  EXPECT_FALSE(fs::exists(sync.local("big.MPQ")));
+  EXPECT_TRUE(fs::is_empty(sync.local("")));
+  EXPECT_LT(form.downloaded_bytes, 96 * 1024 * 1024);
+}
+
+TEST_F(SyncFailureTest, HostileNamesAreSkippedAndNothingLeavesTheGameFolder) {
+  SshdServer::Options options;
+  options.sftpServer = HOSTILE_SFTP_SERVER;
+  SyncHarness sync(options);
+  TForm1& form = sync.start("jail/game", false);
+  sync.clickInstall();
+  EXPECT_EQ(sync.status(), "Ready to play!");
+  EXPECT_EQ(readBytes(sync.local("good.txt")), "hello");
+  EXPECT_FALSE(fs::exists(sync.local("../x")));
+  EXPECT_FALSE(fs::exists(sync.local("a")));
+  EXPECT_EQ(std::distance(fs::directory_iterator(sync.local("..")), fs::directory_iterator()), 1);
+  EXPECT_EQ(std::count_if(form.Memo1.begin(), form.Memo1.end(),
+                          [](const QString& line) { return line.startsWith("Skipping \""); }),
+            2);
+}
+
+TEST_F(SyncFailureTest, OneFlowAtATimeAndTheUpdateWaitsForTheInstall) {
+  SyncHarness sync;
+  sync.serve("big.MPQ", randomBytes(32 * 1024 * 1024, 9));
+  TForm1& form = sync.start("game", false);
+  int installClicks = 0;
+  QTimer watcher;
+  onFirstBlock(form, watcher, [&] {
+    ++installClicks;
+    form.installClick(form.install);  // a second run while one runs does nothing
+    form.updateTimer->setInterval(10);
+    form.updateTimer->start();
+    QTest::qWait(50);  // its expiry waits for the flow under way
+  });
+  sync.clickInstall();
+  EXPECT_EQ(installClicks, 1);
+  EXPECT_EQ(sync.status(), "Ready to play!");
+  EXPECT_TRUE(form.updateTimer->isActive());
+}
+
+}  // namespace
+}  // namespace quorrel::testing
