@@ -7,11 +7,6 @@ namespace quorrel {
 
 namespace {
 
-constexpr uint32_t kTypeMask = 0xF000;
-constexpr uint32_t kTypeDirectory = 0x4000;
-constexpr uint32_t kTypeLink = 0xA000;
-constexpr uint32_t kTypeFile = 0x8000;
-
 // Names that could reach outside the folder being walked are never made into paths.
 bool isUsableName(const QString& name) {
   return !name.isEmpty() && !name.contains(QChar('/')) && !name.contains(QChar('\\')) &&
@@ -41,7 +36,7 @@ QStringList TForm1::explode(const QString& cDelimiter, const QString& sValue, in
 // update. Links to folders are not walked, so a link cannot lead the walk in circles.
 std::optional<uint64_t> TForm1::listedSize(TSftpSession& session, const fxp_name& entry,
                                            const QString& remotePath) {
-  if ((entry.attrs.permissions & kTypeMask) != kTypeLink) return entry.attrs.size;
+  if ((entry.attrs.permissions & QSSH_MODE_TYPE_MASK) != QSSH_MODE_LINK) return entry.attrs.size;
   fxp_attrs target{};
   try {
     session.GetStat(remotePath.toStdString(), target);
@@ -50,7 +45,7 @@ std::optional<uint64_t> TForm1::listedSize(TSftpSession& session, const fxp_name
                  .arg(remotePath, QString::fromUtf8(error.what()));
     return std::nullopt;
   }
-  if ((target.permissions & kTypeMask) != kTypeFile) {
+  if ((target.permissions & QSSH_MODE_TYPE_MASK) != QSSH_MODE_FILE) {
     Memo1 << QStringLiteral("Skipping the link %1: it does not point to a file").arg(remotePath);
     return std::nullopt;
   }
@@ -76,7 +71,7 @@ bool TForm1::walkListing(fxp_names* names, TSftpSession& session, QStringList& f
                    .arg(name, remote_root, remote_subdir);
       continue;
     }
-    if ((entry.attrs.permissions & kTypeMask) == kTypeDirectory) {
+    if ((entry.attrs.permissions & QSSH_MODE_TYPE_MASK) == QSSH_MODE_DIRECTORY) {
       remote_subdir += QChar('/') + name;
       folder.makeFolder(remote_subdir);
       session.ListDir((remote_root + remote_subdir).toStdString());

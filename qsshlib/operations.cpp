@@ -24,9 +24,6 @@ constexpr uint32_t kOpenWrite = 0x02;
 constexpr uint32_t kOpenAppend = 0x04;
 constexpr uint32_t kOpenCreate = 0x08;
 constexpr uint32_t kOpenTruncate = 0x10;
-constexpr uint32_t kTypeMask = 0xF000;
-constexpr uint32_t kTypeDirectory = 0x4000;
-constexpr uint32_t kTypeLink = 0xA000;
 constexpr const char* kPosixRename = "posix-rename@openssh.com";
 constexpr const char* kFsync = "fsync@openssh.com";
 
@@ -360,7 +357,7 @@ void listDirectory(ContextState& state, const char* directory) {
     }
     if (conf.boolValue(Conf::SftpListFollowLinks))
       for (Entry& entry : entries)
-        if ((entry.attrs.permissions & kTypeMask) == kTypeLink) {
+        if ((entry.attrs.permissions & QSSH_MODE_TYPE_MASK) == QSSH_MODE_LINK) {
           const Packet target = request(state, FXP_STAT, Writer().str(path + "/" + entry.name));
           if (target.type == FXP_ATTRS) entry.attrs = target.reader().attrs();
         }
@@ -388,7 +385,7 @@ void changeDirectory(ContextState& state, const char* directory) {
   const std::string path = client(state).singleName(
       request(state, FXP_REALPATH, Writer().str(state.resolve(directory))));
   const fxp_attrs attrs = client(state).attributes(request(state, FXP_STAT, Writer().str(path)));
-  if ((attrs.permissions & kTypeMask) != kTypeDirectory)
+  if ((attrs.permissions & QSSH_MODE_TYPE_MASK) != QSSH_MODE_DIRECTORY)
     fail(static_cast<int32_t>(FX_NO_SUCH_FILE), path + " is not a folder");
   state.setWorkDir(path);
   state.print("Remote working folder " + path);

@@ -37,6 +37,12 @@ typedef struct TSshLibContext TSshLibContext;
 #define QSSH_ATTR_PERMISSIONS 0x00000004u
 #define QSSH_ATTR_ACMODTIME 0x00000008u
 
+/* The file type bits of fxp_attrs.permissions. */
+#define QSSH_MODE_TYPE_MASK 0xF000u
+#define QSSH_MODE_DIRECTORY 0x4000u
+#define QSSH_MODE_FILE 0x8000u
+#define QSSH_MODE_LINK 0xA000u
+
 typedef struct fxp_attrs {
   uint32_t flags;
   uint32_t padding0;
