@@ -15,6 +15,7 @@
 #include <QSaveFile>
 #include <chrono>
 #include <limits>
+#include <optional>
 
 #include "error_box.h"
 #include "form1.h"

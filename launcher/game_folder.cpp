@@ -136,7 +136,9 @@ void GameFolder::replaceFile(const QString& relative,
   TFileStream stream(fd, parent.path.toStdString());
   try {
     fetch(stream);
-    stream.close(true);
+    // Not synced to the disk: a file a crash leaves short has another size,
+    // and the next run fetches it again.
+    stream.close();
   } catch (...) {
     ::unlinkat(parent.folder.get(), temporary.constData(), 0);
     throw;

@@ -186,12 +186,10 @@ int64_t TFileStream::write(const void* buffer, int64_t count) {
   return written;
 }
 
-void TFileStream::close(bool sync) {
+void TFileStream::close() {
   const int fd = fd_;
   fd_ = -1;
-  if (fd < 0) return;
-  const bool synced = !sync || ::fsync(fd) == 0;
-  if (::close(fd) != 0 || !synced)
+  if (fd >= 0 && ::close(fd) != 0)
     throw SftpSessionException("Cannot write " + path_ + ": " + std::strerror(errno));
 }
 
@@ -247,10 +245,14 @@ TSftpSession::~TSftpSession() {
 
 // Disconnects and frees the context once, also for a session whose
 // construction stopped early. A library that could not be loaded has nothing
-// to free.
+// to free, and an error of a handler while the connection closes has no
+// caller left to reach: a session being destroyed cannot report.
 void TSftpSession::release() noexcept {
   try {
     Disconnect();
+  } catch (...) {
+  }
+  try {
     library_.qsshfree(&Fcontext);
   } catch (const ExternalException&) {
   }

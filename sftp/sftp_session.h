@@ -40,9 +40,8 @@ class TFileStream : public TStream {
   void setPosition(int64_t position) override;
   int64_t read(void* buffer, int64_t count) override;
   int64_t write(const void* buffer, int64_t count) override;
-  // Closes the file, reporting a failure to write it out; with `sync` it is
-  // on the disk before this returns.
-  void close(bool sync = false);
+  // Closes the file, reporting a failure to write it out.
+  void close();
 
  private:
   std::string path_;

@@ -164,8 +164,8 @@ Routes redirectChain(int hops) {
     routes.emplace_back(from, HttpsServer::redirect(to));
     from = to;
   }
-  routes.front().second.header("Set-Cookie", "session=abc; Path=/");
-  routes.emplace_back(from, Response(200, "1.0.4").requireCookie("session=abc"));
+  routes.front().second.header("Set-Cookie", "visitor=abc; Path=/");
+  routes.emplace_back(from, Response(200, "1.0.4").requireCookie("visitor=abc"));
   return routes;
 }
 
@@ -414,6 +414,21 @@ TEST_P(DownloadTest, StartsOnlyAWholeFreshBuild) {
 
 INSTANTIATE_TEST_SUITE_P(Builds, DownloadTest, ::testing::ValuesIn(kDownloadCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The check's own guarantee, whatever a failing web client leaves behind.
+TEST_F(SelfUpdateTest, LeftOverUpdateFileIsDeletedWhenTheDownloadFailsBeforeWriting) {
+  const QString updateFile = here + "/quorrel_launcher";
+  writeExecutable(updateFile, standInBuild("left over"));
+  LauncherRun launcher(QFileInfo(here).path() + "/QuorrelLauncher", "https://unused.test", nullptr);
+  launcher.harness.http.answer = {200, "1.0.4"};  // and every download fails untouched
+  TForm1& form = launcher.start();
+
+  EXPECT_FALSE(QFileInfo::exists(updateFile));
+  EXPECT_EQ(form.connstatus->text(), kNotFound);
+  EXPECT_TRUE(launcher.harness.messageBox.notices.empty());
+  EXPECT_TRUE(launcher.harness.shell.openedFiles.isEmpty());
+  EXPECT_EQ(launcher.harness.application.quitRequests, 0);
+}
 
 // --- Signed builds --------------------------------------------------------------
 
@@ -763,6 +778,10 @@ TEST(VerToNumberTest, ReadsTheTextWithoutItsDotsAsA32BitInteger) {
 }
 
 // --- Starting programs --------------------------------------------------------
+
+TEST(ProgramPathTest, IsTheRunningProgramsFile) {
+  EXPECT_EQ(QtApplication().executablePath(), QCoreApplication::applicationFilePath());
+}
 
 // A Windows program may carry execute permission; it still runs under wine.
 TEST_F(SelfUpdateTest, WindowsProgramWithExecutePermissionRunsUnderTheWindowsRunner) {
