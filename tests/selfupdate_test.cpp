@@ -376,6 +376,21 @@ const DownloadCase kDownloadCases[] = {
 
 class DownloadTest : public SelfUpdateTest, public ::testing::WithParamInterface<DownloadCase> {};
 
+// A refused build: no update file, the red notice, the reason in the log, and
+// nothing started.
+void expectUpdateRefused(TForm1& form, FormHarness& h, const QString& updateFile,
+                         const QString& loggedReason) {
+  EXPECT_FALSE(QFileInfo::exists(updateFile));
+  EXPECT_EQ(form.connstatus->text(), kNotFound);
+  EXPECT_EQ(form.connstatus->fontColor(), kRed);
+  ASSERT_EQ(form.Memo1.size(), 1);
+  EXPECT_TRUE(form.Memo1[0].startsWith("Launcher update download failed: "));
+  EXPECT_TRUE(form.Memo1[0].contains(loggedReason)) << form.Memo1[0].toStdString();
+  EXPECT_TRUE(h.messageBox.notices.empty());
+  EXPECT_TRUE(h.shell.openedFiles.isEmpty());
+  EXPECT_EQ(h.application.quitRequests, 0);
+}
+
 TEST_P(DownloadTest, StartsOnlyAWholeFreshBuild) {
   const DownloadCase& c = GetParam();
   const QByteArray build = standInBuild("new");
@@ -401,15 +416,7 @@ TEST_P(DownloadTest, StartsOnlyAWholeFreshBuild) {
     EXPECT_EQ(form.connstatus->text(), kChecking);
     return;
   }
-  EXPECT_FALSE(QFileInfo::exists(updateFile));
-  EXPECT_EQ(form.connstatus->text(), kNotFound);
-  EXPECT_EQ(form.connstatus->fontColor(), kRed);
-  ASSERT_EQ(form.Memo1.size(), 1);
-  EXPECT_TRUE(form.Memo1[0].startsWith("Launcher update download failed: "));
-  EXPECT_TRUE(form.Memo1[0].contains(c.loggedReason)) << form.Memo1[0].toStdString();
-  EXPECT_TRUE(h.messageBox.notices.empty());
-  EXPECT_TRUE(h.shell.openedFiles.isEmpty());
-  EXPECT_EQ(h.application.quitRequests, 0);
+  expectUpdateRefused(form, h, updateFile, c.loggedReason);
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, DownloadTest, ::testing::ValuesIn(kDownloadCases),
@@ -528,15 +535,7 @@ TEST_P(SignatureTest, RunsOnlyABuildSignedWithTheUpdateKey) {
     EXPECT_EQ(h.application.quitRequests, 1);
     return;
   }
-  EXPECT_FALSE(QFileInfo::exists(updateFile));
-  EXPECT_EQ(form.connstatus->text(), kNotFound);
-  EXPECT_EQ(form.connstatus->fontColor(), kRed);
-  ASSERT_EQ(form.Memo1.size(), 1);
-  EXPECT_TRUE(form.Memo1[0].startsWith("Launcher update download failed: "));
-  EXPECT_TRUE(form.Memo1[0].contains(c.loggedReason)) << form.Memo1[0].toStdString();
-  EXPECT_TRUE(h.messageBox.notices.empty());
-  EXPECT_TRUE(h.shell.openedFiles.isEmpty());
-  EXPECT_EQ(h.application.quitRequests, 0);
+  expectUpdateRefused(form, h, updateFile, c.loggedReason);
 }
 
 INSTANTIATE_TEST_SUITE_P(Signatures, SignatureTest, ::testing::ValuesIn(kSignatureCases),
