@@ -186,37 +186,48 @@ void glow(QImage& target, int radius, QPainter::CompositionMode mode,
   p.drawImage(0, 0, light);
 }
 
-void grain(QImage& image, float strength, uint32_t seed) {
+namespace {
+
+// How one pixel's colour channels change: each becomes channel * scale + add.
+struct ChannelChange {
+  float scale;
+  int add;
+};
+
+// Changes the colour of every pixel that is not fully transparent, keeping the
+// premultiplied channels within the pixel's alpha.
+template <typename ChangeAt>
+void changeChannels(QImage& image, ChangeAt changeAt) {
   for (int y = 0; y < image.height(); ++y) {
     auto* row = reinterpret_cast<uint32_t*>(image.scanLine(y));
     for (int x = 0; x < image.width(); ++x) {
       const uint32_t p = row[x];
       const int a = static_cast<int>(p >> 24);
       if (a == 0) continue;
-      const float n = (hash(x, y, seed) & 0xFFFF) / 65535.f - 0.5f;
-      const int d = static_cast<int>(std::lround(n * strength * a));
-      const int r = std::clamp(static_cast<int>((p >> 16) & 0xFF) + d, 0, a);
-      const int g = std::clamp(static_cast<int>((p >> 8) & 0xFF) + d, 0, a);
-      const int b = std::clamp(static_cast<int>(p & 0xFF) + d, 0, a);
-      row[x] = (static_cast<uint32_t>(a) << 24) | (r << 16) | (g << 8) | b;
+      const ChannelChange change = changeAt(x, y, a);
+      const auto channel = [&](int shift) {
+        const int value = static_cast<int>((p >> shift) & 0xFF);
+        return std::clamp(static_cast<int>(value * change.scale) + change.add, 0, a);
+      };
+      row[x] =
+          (static_cast<uint32_t>(a) << 24) | (channel(16) << 16) | (channel(8) << 8) | channel(0);
     }
   }
 }
 
+}  // namespace
+
+void grain(QImage& image, float strength, uint32_t seed) {
+  changeChannels(image, [&](int x, int y, int a) {
+    const float n = (hash(x, y, seed) & 0xFFFF) / 65535.f - 0.5f;
+    return ChannelChange{1.f, static_cast<int>(std::lround(n * strength * a))};
+  });
+}
+
 void mottle(QImage& image, float scale, float strength, uint32_t seed) {
-  for (int y = 0; y < image.height(); ++y) {
-    auto* row = reinterpret_cast<uint32_t*>(image.scanLine(y));
-    for (int x = 0; x < image.width(); ++x) {
-      const uint32_t p = row[x];
-      const int a = static_cast<int>(p >> 24);
-      if (a == 0) continue;
-      const float f = 1.f + strength * (fbm(x / scale, y / scale, 4, seed) - 0.5f) * 2.f;
-      const int r = std::clamp(static_cast<int>(((p >> 16) & 0xFF) * f), 0, a);
-      const int g = std::clamp(static_cast<int>(((p >> 8) & 0xFF) * f), 0, a);
-      const int b = std::clamp(static_cast<int>((p & 0xFF) * f), 0, a);
-      row[x] = (static_cast<uint32_t>(a) << 24) | (r << 16) | (g << 8) | b;
-    }
-  }
+  changeChannels(image, [&](int x, int y, int) {
+    return ChannelChange{1.f + strength * (fbm(x / scale, y / scale, 4, seed) - 0.5f) * 2.f, 0};
+  });
 }
 
 QPainter& antialiased(QPainter& painter) {
