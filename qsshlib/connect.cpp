@@ -382,7 +382,9 @@ void connectSession(ContextState& state, const char* hostText, const char* userT
   if (host.empty()) fail(QSSH_ERR_INVALID, "No host name given");
   if (port <= 0) port = state.conf.intValue(Conf::DefaultPort);
 
-  Socket socket = connectTo(host, port, state.conf, connectTimeout(state.ctx),
+  const Deadline deadline =
+      Deadline::after(connectTimeout(state.ctx), [&state] { state.letCallerRun(); });
+  Socket socket = connectTo(host, port, state.conf, deadline,
                             [&state](const std::string& line) { state.print(line); });
   SessionPtr session = newSession(state, socket.fd(), host, port, user);
   socket.release();  // libssh owns the socket from here on, also when connecting fails

@@ -86,10 +86,10 @@ void setBlocking(int fd, bool blocking) {
 bool waitFor(int fd, short events, const Deadline& deadline) {
   pollfd entry{fd, events, 0};
   for (;;) {
-    const int result = poll(&entry, 1, deadline.remainingMs());
+    const int result = poll(&entry, 1, deadline.nextSliceMs());
     if (result > 0) return true;
-    if (result == 0) return false;
-    if (errno != EINTR) return false;
+    if (result < 0 && errno != EINTR) return false;
+    if (deadline.passed()) return false;
   }
 }
 
@@ -298,10 +298,16 @@ int proxyPort(const ConfigValues& conf, int32_t type) {
 
 }  // namespace
 
-Deadline Deadline::after(int32_t milliseconds) {
+Deadline Deadline::after(int32_t milliseconds, std::function<void()> letCallerRun) {
   Deadline deadline;
   deadline.end_ = Clock::now() + std::chrono::milliseconds(std::max(milliseconds, 0));
+  deadline.letCallerRun_ = std::move(letCallerRun);
   return deadline;
+}
+
+int Deadline::nextSliceMs() const {
+  if (letCallerRun_) letCallerRun_();
+  return std::min(kSliceMs, remainingMs());
 }
 
 int Deadline::remainingMs() const {
@@ -328,9 +334,8 @@ int Socket::release() {
   return fd;
 }
 
-Socket connectTo(const std::string& host, int port, const ConfigValues& conf, int timeoutMs,
-                 const Printer& print) {
-  const Deadline deadline = Deadline::after(timeoutMs);
+Socket connectTo(const std::string& host, int port, const ConfigValues& conf,
+                 const Deadline& deadline, const Printer& print) {
   const int32_t type = conf.intValue(Conf::ProxyType);
   if (type == PROXY_TELNET || type == PROXY_CMD || type == PROXY_FUZZ)
     failProxy("Proxy type " + std::to_string(type) +

@@ -145,6 +145,10 @@ typedef qssh_bool (*qssh_verify_host_key_callback_t)(const char* host, int32_t p
 /* Reports a fatal internal error; it does not return. */
 typedef void (*qssh_raise_exception_callback_t)(const char* message, const char* sourcefile,
                                                 int32_t line);
+/* While a call waits for the network, the library leaves its critical section
+ * and enters it again at least every 100 ms: it calls the leave callback, then
+ * the enter callback, each only when set. A single-threaded caller can use the
+ * leave callback to serve its window, or to set `aborted`. */
 typedef void (*qssh_critical_section_callback_t)(TSshLibContext* ctx);
 
 struct TSshLibContext {

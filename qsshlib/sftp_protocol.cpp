@@ -12,7 +12,7 @@ namespace {
 
 constexpr size_t kReadChunk = 256 * 1024;
 // The longest single wait, so an abort request is seen soon.
-constexpr int kWaitSliceMs = 100;
+constexpr std::chrono::milliseconds kWaitSlice(Deadline::kSliceMs);
 
 [[noreturn]] void badMessage() {
   fail(QSSH_ERR_SSH, "Malformed SFTP answer from the server");
@@ -201,10 +201,15 @@ bool SftpClient::arrived(uint32_t id) {
 Packet SftpClient::wait(uint32_t id) {
   const Deadline deadline = Deadline::after(rules_.timeoutMs());
   auto lastTraffic = std::chrono::steady_clock::now();
+  auto callerRan = lastTraffic;
   while (answers_.count(id) == 0) {
+    if (rules_.letCallerRun && std::chrono::steady_clock::now() - callerRan >= kWaitSlice) {
+      rules_.letCallerRun();
+      callerRan = std::chrono::steady_clock::now();
+    }
     if (rules_.aborted()) fail(QSSH_ERR_ABORTED, "Aborted");
     if (deadline.passed()) fail(QSSH_ERR_TIMEOUT, "The server did not answer in time");
-    if (readSome(std::min(kWaitSliceMs, deadline.remainingMs()))) {
+    if (readSome(std::min(Deadline::kSliceMs, deadline.remainingMs()))) {
       lastTraffic = std::chrono::steady_clock::now();
     } else if (const int interval = rules_.keepAliveSeconds(); interval > 0) {
       if (std::chrono::steady_clock::now() - lastTraffic >= std::chrono::seconds(interval)) {

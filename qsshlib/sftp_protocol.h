@@ -92,6 +92,8 @@ struct WaitRules {
   std::function<int()> timeoutMs;
   std::function<bool()> aborted;
   std::function<int()> keepAliveSeconds;
+  // Called between the slices of a wait, so the caller's window stays alive.
+  std::function<void()> letCallerRun;
 };
 
 // The client side of the SFTP protocol: requests with ids, answers matched to

@@ -62,7 +62,8 @@ Connection::Connection(SessionPtr sessionIn, ChannelPtr channelIn, ContextState&
                          return ticks > 0 ? ticks : 60000;
                        },
                        [&state] { return state.ctx->aborted != 0; },
-                       [&state] { return state.conf.intValue(Conf::KeepAliveInterval); }},
+                       [&state] { return state.conf.intValue(Conf::KeepAliveInterval); },
+                       [&state] { state.letCallerRun(); }},
              static_cast<size_t>(std::max(state.conf.intValue(Conf::SftpMaxPacket), 65536))) {}
 
 Connection::~Connection() {
@@ -100,6 +101,11 @@ void ContextState::detach(TSshLibContext* ctx) {
 bool ContextState::isVerbose() const {
   const int global = globalVerbose.load();
   return global < 0 ? verbose : global != 0;
+}
+
+void ContextState::letCallerRun() {
+  if (ctx->leavecriticalsection_callback) ctx->leavecriticalsection_callback(ctx);
+  if (ctx->entercriticalsection_callback) ctx->entercriticalsection_callback(ctx);
 }
 
 void ContextState::print(const std::string& line, bool isError) {

@@ -64,6 +64,10 @@ class ContextState {
   // A line of output: always for errors, otherwise only when verbose.
   void print(const std::string& line, bool isError = false);
   bool isVerbose() const;
+  // Steps out of the library's critical section and back in, through the
+  // caller's callbacks when it set them: while the library waits for the
+  // network, a single-threaded caller gets its turn this way.
+  void letCallerRun();
 
   Connection& connection();
   // A remote path with the working folder before it when it is relative.

@@ -85,6 +85,12 @@ struct SessionAdapters {
     session.FLastMessages += line;
   }
 
+  // The library steps out of its critical section while it waits for the network.
+  static void leaveCriticalSection(TSshLibContext* ctx) {
+    TSftpSession& session = of(ctx);
+    if (session.OnIdle) session.OnIdle();
+  }
+
   static qssh_bool progress(int64_t bytescopied, qssh_bool isupload, TSshLibContext* ctx) {
     TSftpSession& session = of(ctx);
     return session.OnProgress ? session.OnProgress(bytescopied, isupload != 0) : true;
@@ -226,6 +232,7 @@ void TSftpSession::build() {
   Fcontext.get_input_callback = &SessionAdapters::input;
   Fcontext.verify_host_key_callback = &SessionAdapters::hostKey;
   Fcontext.raise_exception_callback = &SessionAdapters::raise;
+  Fcontext.leavecriticalsection_callback = &SessionAdapters::leaveCriticalSection;
   if (library_.qssh_initcontext(FVerbose, &Fcontext) != 0)
     throw SftpSessionException("qssh_initcontext failed - incorrect qsshlib version?");
   if (!library_.qssh_getconfigarrays(&FConfTypes, &FConfSubTypes, &FConfNames, &FConfCount))
@@ -245,13 +252,9 @@ TSftpSession::~TSftpSession() {
 
 // Disconnects and frees the context once, also for a session whose
 // construction stopped early. A library that could not be loaded has nothing
-// to free, and an error of a handler while the connection closes has no
-// caller left to reach: a session being destroyed cannot report.
+// to free.
 void TSftpSession::release() noexcept {
-  try {
-    Disconnect();
-  } catch (...) {
-  }
+  Disconnect();
   try {
     library_.qsshfree(&Fcontext);
   } catch (const ExternalException&) {
@@ -351,10 +354,18 @@ void TSftpSession::Connect() {
   check(result == 0, "qsftp_connect");
 }
 
-void TSftpSession::Disconnect() {
+// Closing cannot fail in a way the caller could act on: an error of a handler
+// while the connection closes is kept among the last messages instead.
+void TSftpSession::Disconnect() noexcept {
   if (!FConnected) return;
-  library_.qsftp_close(&Fcontext);
   FConnected = false;
+  try {
+    library_.qsftp_close(&Fcontext);
+  } catch (const std::exception& error) {
+    FLastMessages += std::string("Closing the connection: ") + error.what() + "\r\n";
+  } catch (...) {
+    FLastMessages += "Closing the connection failed.\r\n";
+  }
 }
 
 void TSftpSession::ChangeDir(const std::string& ADirectory) {

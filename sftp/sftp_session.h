@@ -52,6 +52,8 @@ using TOnMessage = std::function<void(const std::string& Msg, bool isstderr)>;
 using TOnProgress = std::function<bool(int64_t bytescopied, bool isupload)>;
 using TOnListing = std::function<bool(fxp_names* names)>;
 using TOnGetInput = std::function<std::string(bool& cancel)>;
+// Called while the library waits for the network, at least every 100 ms.
+using TOnIdle = std::function<void()>;
 using TOnVerifyHostKey = std::function<bool(const char* host, int32_t port, const char* fingerprint,
                                             int32_t verificationstatus, bool& storehostkey)>;
 
@@ -115,10 +117,11 @@ class TSftpSession {
   TOnListing OnListing;
   TOnGetInput OnGetInput;
   TOnVerifyHostKey OnVerifyHostKey;
+  TOnIdle OnIdle;
 
   // Operations.
   void Connect();
-  void Disconnect();
+  void Disconnect() noexcept;
   void ChangeDir(const std::string& ADirectory);
   void MakeDir(const std::string& ADirectory);
   void RemoveDir(const std::string& ADirectory);
