@@ -94,6 +94,11 @@ class TForm1 : public QWidget {
   // Shows an error in the application's error box.
   void showErrorBox(const std::exception& error);
 
+ protected:
+  // Every way of closing the window acts as the close button.
+  void closeEvent(QCloseEvent* event) override;
+
+ public:
   // Controls, in the order of the form description.
   TImage* background;
   TLabel* versioninfo;
@@ -156,6 +161,15 @@ class TForm1 : public QWidget {
   std::optional<uint64_t> listedSize(TSftpSession& session, const fxp_name& entry,
                                      const QString& remotePath);
   void finishFlow(FlowKind kind, bool changed);
+  bool mayStartFlow(FlowKind kind);
+  std::unique_ptr<TSftpSession> newFlowSession(FlowKind kind);
+  void showProtectedFolderStatus();
+  // Play on top of Install, enabled or not.
+  void showPlay(bool enabled);
+  // Stops the flow under way, if any, and asks the application to end.
+  void stopAndQuit();
+  // The title of every message box: the application's title.
+  QString messageBoxTitle() const;
 
   // Connects a control's event to a handler so that an error it raises is
   // shown in the error box instead of unwinding through Qt.

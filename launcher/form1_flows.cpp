@@ -1,8 +1,7 @@
 // The patch update and the fresh install: list the patch server's tree, then
 // fetch every file whose local copy is missing or of another size.
 #include <QCoreApplication>
-
-#include <cmath>
+#include <QDir>
 
 #include "form1.h"
 #include "game_folder.h"
@@ -64,8 +63,15 @@ void TForm1::runFlow(FlowKind kind) {
   } endFlow{flow_};
 
   const bool update = kind == FlowKind::Update;
+  play->setEnabled(false);  // a half-written folder is never started
+  if (!mayStartFlow(kind)) return;
+  const std::optional<GameFolderLock> lock = GameFolderLock::take(flow_->gameFolder);
+  if (!lock) {
+    setStatus(kWhite, QStringLiteral("Another launcher is updating this game folder."));
+    if (update) showPlay(true);
+    return;
+  }
   if (update) {
-    play->setEnabled(false);
     setStatus(kWhite, QStringLiteral("Checking patch update..."));
   } else {
     setStatus(kWhite, QStringLiteral("Downloading game files..."));
@@ -73,7 +79,11 @@ void TForm1::runFlow(FlowKind kind) {
   }
   pumpMessages();
   if (!connectAndWalk(kind)) {
-    if (update && play->isVisible()) play->setEnabled(true);
+    if (flow_->closing) return;
+    if (wow_path != flow_->gameFolder)
+      WoWFolderCheck();
+    else if (update)
+      showPlay(true);  // the game can still be started with the files as they are
     return;
   }
   customProgressBar(0);
@@ -107,39 +117,64 @@ void TForm1::runFlow(FlowKind kind) {
   finishFlow(kind, changed);
 }
 
-// Connects a new session and walks the tree; on a failure the status line
-// says so in red and the flow goes no further.
+// A flow never writes into the root, the home folder or a system folder, and
+// an install asks before it writes into a folder that already holds files.
+bool TForm1::mayStartFlow(FlowKind kind) {
+  if (isProtectedFolder(flow_->gameFolder)) {
+    showProtectedFolderStatus();
+    if (kind == FlowKind::Update) showPlay(true);
+    return false;
+  }
+  if (kind == FlowKind::Update ||
+      QDir(flow_->gameFolder)
+          .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+    return true;
+  return platform_.messageBox.askYesNo(
+      this, messageBoxTitle(),
+      QStringLiteral("The folder %1 already holds files. Install the game into it anyway? Files "
+                     "of the game's names will be replaced.")
+          .arg(QDir::toNativeSeparators(flow_->gameFolder)));
+}
+
+std::unique_ptr<TSftpSession> TForm1::newFlowSession(FlowKind kind) {
+  auto session = std::make_unique<TSftpSession>(true, platform_.sftpLibrary);
+  if (kind == FlowKind::Update)
+    session->OnListing = [this](fxp_names* names) { return ListingCallback_update(names); };
+  else
+    session->OnListing = [this](fxp_names* names) { return ListingCallback(names); };
+  session->OnMessage = [this](const std::string& line, bool isstderr) {
+    MessageCallback(line, isstderr);
+  };
+  session->OnProgress = [this](int64_t bytes, bool isupload) {
+    return GameDownloadProgressCalback(bytes, isupload);
+  };
+  session->OnGetInput = [this](bool& cancel) { return GetInputCallback(cancel); };
+  session->OnVerifyHostKey = [this](const char* host, int32_t port, const char* fingerprint,
+                                    int32_t status, bool& store) {
+    return VerifyHostKeyCallback(host, port, fingerprint, status, store);
+  };
+  // The window repaints and takes a close while the patch server is silent.
+  session->OnIdle = [] { pumpMessages(); };
+  session->SetHostName(config_.patchHost.toStdString());
+  session->SetUserName(config_.patchAccount.toStdString());
+  session->SetPassword(config_.patchAccount.toStdString());
+  session->SetPort(config_.patchPort);
+  return session;
+}
+
+// Creates and connects a new session and walks the tree; on a failure the
+// status line says so in red and the flow goes no further. The listing is
+// tried even after a failed connect, so its error reaches the log as well. A
+// library that cannot be loaded is a failure to connect like any other.
 bool TForm1::connectAndWalk(FlowKind kind) {
   const bool update = kind == FlowKind::Update;
   std::unique_ptr<TSftpSession>& field = update ? sftp_update : sftp_install;
   field.reset();  // a replaced session is disconnected and freed
-  field = std::make_unique<TSftpSession>(true);
-  TSftpSession& session = *field;
-  flow_->session = &session;
-  if (update)
-    session.OnListing = [this](fxp_names* names) { return ListingCallback_update(names); };
-  else
-    session.OnListing = [this](fxp_names* names) { return ListingCallback(names); };
-  session.OnMessage = [this](const std::string& line, bool isstderr) {
-    MessageCallback(line, isstderr);
-  };
-  session.OnProgress = [this](int64_t bytes, bool isupload) {
-    return GameDownloadProgressCalback(bytes, isupload);
-  };
-  session.OnGetInput = [this](bool& cancel) { return GetInputCallback(cancel); };
-  session.OnVerifyHostKey = [this](const char* host, int32_t port, const char* fingerprint,
-                                   int32_t status, bool& store) {
-    return VerifyHostKeyCallback(host, port, fingerprint, status, store);
-  };
   remote_subdir.clear();
   (update ? update_memo : remote_file_list).clear();
-  session.SetHostName(config_.patchHost.toStdString());
-  session.SetUserName(config_.patchAccount.toStdString());
-  session.SetPassword(config_.patchAccount.toStdString());
-  session.SetPort(config_.patchPort);
 
   bool ok = true;
-  auto guarded = [&](const std::function<void()>& step) {
+  auto attempt = [&](const std::function<void()>& step) {
     try {
       step();
     } catch (const std::exception& error) {
@@ -148,9 +183,14 @@ bool TForm1::connectAndWalk(FlowKind kind) {
       ok = false;
     }
   };
-  guarded([&] { session.Connect(); });
-  guarded([&] { session.ListDir(remote_root.toStdString()); });
-  return ok;
+  attempt([&] { field = newFlowSession(kind); });
+  if (!field) return false;
+  if (flow_->closing) return false;  // closed before the session existed
+  TSftpSession& session = *field;
+  flow_->session = &session;
+  attempt([&] { session.Connect(); });
+  attempt([&] { session.ListDir(remote_root.toStdString()); });
+  return ok && !flow_->closing;
 }
 
 std::vector<TForm1::FileToSync> TForm1::planTransfers(const QStringList& fileList,
@@ -186,20 +226,20 @@ void TForm1::fetchFile(TSftpSession& session, const FileToSync& file) {
   });
 }
 
+// The end state belongs to the folder the flow worked in; when the player has
+// chosen another meanwhile, that one is checked instead.
 void TForm1::finishFlow(FlowKind kind, bool changed) {
+  customProgressBar(100);
+  if (wow_path != flow_->gameFolder) {
+    WoWFolderCheck();
+    return;
+  }
+  showPlay(true);
   if (kind == FlowKind::Update) {
     setStatus(kWhite, changed ? QStringLiteral("Update complete. Ready to play!")
                               : QStringLiteral("Game up to date. Ready to play!"));
-    customProgressBar(100);
-    play->setEnabled(true);
-    play->show();
-    install->hide();
     return;
   }
-  customProgressBar(100);
-  play->setEnabled(true);
-  play->show();
-  install->hide();
   install->setEnabled(false);
   setStatus(kWhite, QStringLiteral("Ready to play!"));
   pumpMessages();

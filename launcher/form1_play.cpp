@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "form1.h"
+#include "game_folder.h"
 #include "io_error.h"
 
 namespace quorrel {
@@ -20,12 +21,15 @@ bool isReadOnly(const struct stat& entry) {
   return (entry.st_mode & S_IWUSR) == 0;
 }
 
-// A realm list without write permission for its owner is read-only, also for
-// a player who could override the permission.
-void refuseReadOnlyFile(const QByteArray& path) {
+// The realm list must be a plain file: a read-only one stays as it is, also
+// for a player who could override the permission, and anything else (a
+// folder, a pipe that would block the open for ever, a device) is refused.
+// A link is fine: it is replaced, never written through.
+void refuseUnwritableRealmList(const QByteArray& path) {
   struct stat entry {};
-  if (::stat(path.constData(), &entry) == 0 && S_ISREG(entry.st_mode) && isReadOnly(entry))
-    throw InOutError(kAccessDenied);
+  if (::lstat(path.constData(), &entry) != 0) return;
+  if (S_ISLNK(entry.st_mode)) return;
+  if (!S_ISREG(entry.st_mode) || isReadOnly(entry)) throw InOutError(kAccessDenied);
 }
 
 void writeAll(int file, const QByteArray& bytes) {
@@ -33,25 +37,35 @@ void writeAll(int file, const QByteArray& bytes) {
   while (written < bytes.size()) {
     const ssize_t result = ::write(file, bytes.constData() + written, bytes.size() - written);
     if (result < 0 && errno == EINTR) continue;
-    if (result < 0) {
-      const int error = errno;
-      ::close(file);
-      throw InOutError::fromErrno(error);
-    }
+    if (result < 0) throw InOutError::fromErrno(errno);
     written += result;
   }
 }
 
 // Replaces the whole file with `text` in the locale's 8-bit encoding, with no
-// byte-order mark and no line break.
+// byte-order mark and no line break. The text goes to a new file beside it
+// that is renamed into place, so a link there is replaced and the file it
+// leads to, perhaps outside the game folder, is never touched.
 void writeTextFile(const QString& path, const QString& text) {
   if (path.size() > kMaxPathLength) throw InOutError(kInvalidFilename);
   const QByteArray localPath = QFile::encodeName(path);
-  refuseReadOnlyFile(localPath);
-  const int file = ::open(localPath.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  refuseUnwritableRealmList(localPath);
+  const QByteArray temporary = localPath + ".quorrel-" + QByteArray::number(::getpid());
+  const int file =
+      ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (file < 0) throw InOutError::fromErrno(errno);
-  writeAll(file, text.toLocal8Bit());
-  if (::close(file) != 0) throw InOutError::fromErrno(errno);
+  try {
+    writeAll(file, text.toLocal8Bit());
+  } catch (...) {
+    ::close(file);
+    ::unlink(temporary.constData());
+    throw;
+  }
+  if (::close(file) != 0 || ::rename(temporary.constData(), localPath.constData()) != 0) {
+    const int error = errno;
+    ::unlink(temporary.constData());
+    throw InOutError::fromErrno(error);
+  }
 }
 
 bool isCacheFileName(const QString& name) {
@@ -59,10 +73,13 @@ bool isCacheFileName(const QString& name) {
 }
 
 // Deletes the cache files directly inside `folder`: links go as links, while
-// read-only files, real folders and everything in sub-folders stay. Failures
-// are not reported; the player loses nothing but a cache.
-void clearCacheFolder(const QString& folder) {
+// read-only files, real folders and everything in sub-folders stay. A cache
+// folder that is a link out of the game folder is left alone: Play changes
+// nothing outside it. Failures are not reported; the player loses nothing but
+// a cache.
+void clearCacheFolder(const QString& gameFolder, const QString& folder) {
   if (!QFileInfo(folder).isDir()) return;
+  if (QFileInfo(folder).isSymLink() && !leadsInside(gameFolder, folder)) return;
   const QStringList names =
       QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
   for (const QString& name : names) {
@@ -80,7 +97,7 @@ void clearCacheFolder(const QString& folder) {
 void TForm1::playClick(QObject*) {
   writeTextFile(wow_path + QStringLiteral("realmlist.wtf"),
                 QStringLiteral("set realmlist ") + config_.logonHost);
-  if (clear_wdb_checkbox->isChecked()) clearCacheFolder(wow_path + QStringLiteral("WDB"));
+  if (clear_wdb_checkbox->isChecked()) clearCacheFolder(wow_path, wow_path + QStringLiteral("WDB"));
   platform_.shell.openFile(wow_path + QStringLiteral("WoW.exe"));
   platform_.application.requestQuit();
 }

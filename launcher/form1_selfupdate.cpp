@@ -18,6 +18,7 @@
 #include <optional>
 
 #include "error_box.h"
+#include "executable_format.h"
 #include "form1.h"
 #include "update_signature.h"
 
@@ -40,6 +41,8 @@ constexpr std::chrono::milliseconds kHandOverWait{2000};
 // A version text this long is ignored, whatever number it holds.
 constexpr qsizetype kMaxVersionLength = 10;
 constexpr qint64 kMaxBuildBytes = qint64{256} * 1024 * 1024;
+// Smaller than any real build of the launcher: an error page or a cut file.
+constexpr qint64 kMinBuildBytes = 16 * 1024;
 constexpr qint64 kCopyBlockBytes = 1024 * 1024;
 constexpr QFile::Permissions kExecutable =
     QFile::ExeOwner | QFile::ExeUser | QFile::ExeGroup | QFile::ExeOther;
@@ -77,15 +80,23 @@ QByteArray contentOf(const QString& file) {
   return in.readAll();
 }
 
+// A build that this machine could not run would be announced, started and
+// fail at every start, so the player would never see the window.
+void requireRunnableBuild(const QString& file) {
+  QFile build(file);
+  if (!build.open(QIODevice::ReadOnly))
+    throw Exception((file + QStringLiteral(": ") + build.errorString()).toStdString());
+  if (build.size() < kMinBuildBytes)
+    throw Exception(QStringLiteral("the build is only %1 bytes").arg(build.size()).toStdString());
+  if (!isProgramForThisMachine(build.read(kProgramHeaderBytes)))
+    throw Exception("the build is not a program for this machine");
+}
+
 // The body of a 200 answer; any other status is a failed request.
 QString bodyOf(const HttpText& answer, const QString& url) {
   if (answer.status != 200)
     throw HttpError(QStringLiteral("%1: HTTP status %2").arg(url).arg(answer.status).toStdString());
   return answer.text;
-}
-
-QString boxTitle() {
-  return applicationTitle(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
 }
 
 // The value of `c` as an ASCII digit of `base` (10 or 16), or -1.
@@ -184,10 +195,15 @@ void TForm1::installLauncherUpdate(const QString& version) {
     return;
   }
   platform_.messageBox.showNotice(
-      this, boxTitle(),
+      this, messageBoxTitle(),
       QStringLiteral("New version available(v%1). Launcher will now update and restart.")
           .arg(version));
-  platform_.shell.openFile(kUpdateFile);
+  if (!platform_.shell.openFile(kUpdateFile)) {
+    QFile::remove(kUpdateFile);
+    Memo1 << QStringLiteral("Launcher update failed: the downloaded build could not be started");
+    setStatus(kRed, QStringLiteral("Remote update file not found. Skipping launcher update."));
+    return;
+  }
   platform_.application.requestQuit();
 }
 
@@ -200,6 +216,7 @@ bool TForm1::downloadLauncherBuild() {
   try {
     platform_.http.download(url, kUpdateFile, kMaxBuildBytes);
     if (!config_.updatePublicKey.isEmpty()) verifyDownloadedBuild(url);
+    requireRunnableBuild(kUpdateFile);
   } catch (const Exception& error) {
     QFile::remove(kUpdateFile);
     Memo1 << QStringLiteral("Launcher update download failed: ") + QString::fromUtf8(error.what());

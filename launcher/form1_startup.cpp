@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include "form1.h"
+#include "game_folder.h"
 
 namespace quorrel {
 
@@ -49,14 +50,18 @@ void TForm1::WoWFolderCheck() {
   // QFileInfo follows a link to its target; a folder named WoW.exe is no game.
   if (QFileInfo(wow_path + QStringLiteral("WoW.exe")).isFile()) {
     if (!updateTimer->isActive()) updateTimer->start();
-    play->show();
-    play->setEnabled(false);
+    showPlay(false);  // enabled once the patch update ends, whatever its end
     connstatus->setCursor(Qt::ArrowCursor);
   } else {
+    play->setEnabled(false);  // no game to start
     install->show();
+    install->raise();
     install->setEnabled(true);
     connstatus->setCursor(Qt::PointingHandCursor);
-    if (QFileInfo(wow_path).isDir()) {
+    if (QFileInfo(wow_path).isDir() && isProtectedFolder(wow_path)) {
+      showProtectedFolderStatus();
+      install->setEnabled(false);
+    } else if (QFileInfo(wow_path).isDir()) {
       setStatus(kWhite, QStringLiteral("WoW.exe was not found in the selected folder. Click here "
                                        "to change it or Install for a fresh install."));
     } else {
@@ -66,6 +71,20 @@ void TForm1::WoWFolderCheck() {
     }
   }
   wow_location_label->setCaption(wow_path);
+}
+
+void TForm1::showProtectedFolderStatus() {
+  connstatus->setCursor(Qt::PointingHandCursor);
+  setStatus(kWhite, QStringLiteral("The game cannot be installed in this folder (the root, your "
+                                   "home folder or a system folder). Click here to choose "
+                                   "another."));
+}
+
+void TForm1::showPlay(bool enabled) {
+  install->hide();
+  play->show();
+  play->raise();
+  play->setEnabled(enabled);
 }
 
 void TForm1::enterNoFolderState() {

@@ -1,5 +1,6 @@
 // The window: its controls, the progress bar, the links, dragging and closing.
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QScreen>
@@ -37,6 +38,7 @@ TForm1::TForm1(LauncherConfig config, Platform platform, QWidget* parent)
   setFont(tahomaFont(11));
   buildControls();
   wireHandlers();
+  platform_.application.whenSessionEnds([this] { stopAndQuit(); });
 }
 
 // Pictures and labels come first so every button and the check box lie above
@@ -135,9 +137,12 @@ void TForm1::wireHandlers() {
   wire(updateTimer, &QTimer::timeout, &TForm1::updateTimerTimer);
 }
 
+QString TForm1::messageBoxTitle() const {
+  return applicationTitle(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+}
+
 void TForm1::showErrorBox(const std::exception& error) {
-  const QString executable = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-  platform_.messageBox.showError(this, applicationTitle(executable),
+  platform_.messageBox.showError(this, messageBoxTitle(),
                                  errorBoxText(QString::fromUtf8(error.what())));
 }
 
@@ -161,12 +166,22 @@ void TForm1::customProgressBar(std::int32_t percent) {
   }
 }
 
-// A transfer under way is stopped rather than run to its end; the file it was
-// fetching keeps its old content.
 void TForm1::exitClick(QObject*) {
-  if (flow_ && flow_->session) {
+  stopAndQuit();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  stopAndQuit();
+  event->accept();
+}
+
+// A transfer under way is stopped rather than run to its end; the file it was
+// fetching keeps its old content. A flow whose session does not exist yet
+// aborts it as soon as it does.
+void TForm1::stopAndQuit() {
+  if (flow_) {
     flow_->closing = true;
-    flow_->session->SetAborted(true);
+    if (flow_->session) flow_->session->SetAborted(true);
   }
   platform_.application.requestQuit();
 }

@@ -1,8 +1,12 @@
 #include "game_folder.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <QDir>
+#include <QFileInfo>
 
 #include <QFile>
 #include <QStringList>
@@ -149,6 +153,52 @@ void GameFolder::replaceFile(const QString& relative,
     ::unlinkat(parent.folder.get(), temporary.constData(), 0);
     throw InOutError::fromErrno(error);
   }
+}
+
+bool leadsInside(const QString& root, const QString& path) {
+  const std::string rootReal = realPath(QFile::encodeName(root));
+  return !rootReal.empty() && realPath(QFile::encodeName(path)).rfind(rootReal + "/", 0) == 0;
+}
+
+namespace {
+
+// Folders of the system itself; a game below them would be written with the
+// player's rights into places the system owns.
+const char* const kSystemFolders[] = {"/bin",   "/boot",  "/dev",    "/etc",  "/lib",
+                                      "/lib32", "/lib64", "/libx32", "/proc", "/run",
+                                      "/sbin",  "/sys",   "/usr",    "/var"};
+
+}  // namespace
+
+bool isProtectedFolder(const QString& folder) {
+  const QString real = QFileInfo(folder).canonicalFilePath();
+  if (real.isEmpty()) return false;
+  if (real == QDir::rootPath() || real == QFileInfo(QDir::homePath()).canonicalFilePath())
+    return true;
+  for (const char* system : kSystemFolders) {
+    const QString systemFolder = QString::fromLatin1(system);
+    if (real == systemFolder || real.startsWith(systemFolder + '/')) return true;
+  }
+  return false;
+}
+
+std::optional<GameFolderLock> GameFolderLock::take(const QString& root) {
+  const int fd = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return GameFolderLock(-1);
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return GameFolderLock(fd);
+  const int error = errno;
+  ::close(fd);
+  // A file system without locks cannot tell; only a lock held elsewhere stops the flow.
+  if (error != EWOULDBLOCK) return GameFolderLock(-1);
+  return std::nullopt;
+}
+
+GameFolderLock::GameFolderLock(GameFolderLock&& other) noexcept : fd_(other.fd_) {
+  other.fd_ = -1;
+}
+
+GameFolderLock::~GameFolderLock() {
+  if (fd_ >= 0) ::close(fd_);  // closing the last descriptor releases the lock
 }
 
 }  // namespace quorrel

@@ -3,6 +3,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "sftp_session.h"
 
@@ -29,6 +30,32 @@ class GameFolder {
   Parent openParent(const QString& relative) const;
 
   QString root_;
+};
+
+// Whether `path` leads, once every link is resolved, to a place inside `root`
+// (not `root` itself).
+bool leadsInside(const QString& root, const QString& path);
+
+// Whether `folder` is one that a game must never be written into: the file
+// system's root, the player's home folder itself, or a folder of the system.
+bool isProtectedFolder(const QString& folder);
+
+// A hold on the game folder while a flow writes into it, so that two
+// launchers never work in one folder at once. Released when destroyed, and by
+// the system when the process ends.
+class GameFolderLock {
+ public:
+  // The lock, or nothing when another launcher holds it. A folder that
+  // cannot be opened gives a lock that holds nothing: the flow fails on it
+  // in its own way.
+  static std::optional<GameFolderLock> take(const QString& root);
+  GameFolderLock(GameFolderLock&& other) noexcept;
+  GameFolderLock& operator=(GameFolderLock&&) = delete;
+  ~GameFolderLock();
+
+ private:
+  explicit GameFolderLock(int fd) : fd_(fd) {}
+  int fd_;
 };
 
 }  // namespace quorrel

@@ -53,7 +53,11 @@ struct FakeShell : Shell {
   QStringList openedUrls;
   QStringList openedFiles;
   void openUrl(const QString& url) override { openedUrls << url; }
-  void openFile(const QString& file) override { openedFiles << file; }
+  bool startFails = false;
+  bool openFile(const QString& file) override {
+    openedFiles << file;
+    return !startFails;
+  }
 };
 
 struct FakeMessageBox : MessageBox {
@@ -68,6 +72,12 @@ struct FakeMessageBox : MessageBox {
   }
   void showNotice(QWidget*, const QString& title, const QString& text) override {
     notices.push_back({title, text});
+  }
+  std::vector<Shown> questions;
+  bool answerYes = true;
+  bool askYesNo(QWidget*, const QString& title, const QString& text) override {
+    questions.push_back({title, text});
+    return answerYes;
   }
   QStringList errorTexts() const {
     QStringList texts;
@@ -101,6 +111,10 @@ struct FakeApplication : Application {
   int systemMoves = 0;
   void requestQuit() override { ++quitRequests; }
   void startSystemMove(QWidget*) override { ++systemMoves; }
+  std::function<void()> endOfSession;
+  void whenSessionEnds(std::function<void()> handler) override {
+    endOfSession = std::move(handler);
+  }
   // The test program itself by default: no launcher file name.
   QString programPath = QCoreApplication::applicationFilePath();
   QString executablePath() override { return programPath; }

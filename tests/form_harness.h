@@ -31,8 +31,9 @@ class FormHarness {
   TForm1& start(SettingsStore* store = nullptr, Shell* realShell = nullptr,
                 HttpClient* realHttp = nullptr) {
     form_ = std::make_unique<TForm1>(
-        config_, Platform{store ? *store : store_, dialogs, realShell ? *realShell : shell,
-                          messageBox, application, *windowSleeper, realHttp ? *realHttp : http});
+        config_,
+        Platform{store ? *store : store_, dialogs, realShell ? *realShell : shell, messageBox,
+                 application, *windowSleeper, realHttp ? *realHttp : http, *sftpLibrary});
     form_->create();
     return *form_;
   }
@@ -82,6 +83,8 @@ class FormHarness {
   // The window pauses through this one; a benchmark points it at a real sleeper.
   Sleeper* windowSleeper = &sleeper;
   FakeHttpClient http;
+  // The SFTP library the flows load; a test may name one that cannot be loaded.
+  QsshlibBinding* sftpLibrary = &QsshlibBinding::instance();
 
  private:
   QTemporaryDir root_;

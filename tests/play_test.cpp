@@ -86,6 +86,62 @@ TEST_F(PlayTest, OverlongRealmListPathIsRefusedBeforeAnythingIsWritten) {
   EXPECT_EQ(harness.application.quitRequests, 0);
 }
 
+// A realm list that is no plain file is refused at once: a pipe would block
+// the open for ever, with the window frozen.
+TEST_F(PlayTest, RealmListThatIsNoPlainFileIsRefusedWithoutBlocking) {
+  for (const bool pipe : {true, false}) {
+    SCOPED_TRACE(pipe ? "a pipe" : "a folder");
+    FormHarness local;
+    const QString folder = local.makeFolder("game", true);
+    const QByteArray realmList = QFile::encodeName(folder + "/realmlist.wtf");
+    if (pipe)
+      ASSERT_EQ(::mkfifo(realmList.constData(), 0644), 0);
+    else
+      ASSERT_TRUE(QDir().mkpath(QFile::decodeName(realmList)));
+    local.storeSetting("WoWPath", folder);
+    TForm1& form = local.start();
+    form.play->setEnabled(true);
+    QTest::mouseClick(form.play, Qt::LeftButton, {}, QPoint(70, 23));
+
+    EXPECT_EQ(local.messageBox.errorTexts(), QStringList{"File access denied."});
+    EXPECT_TRUE(local.shell.openedFiles.isEmpty());
+    QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                                 QDir::NoDotAndDotDot);
+    entries.sort();
+    EXPECT_EQ(entries, (QStringList{"WoW.exe", "realmlist.wtf"})) << "nothing left behind";
+  }
+}
+
+// Play changes nothing outside the game folder, however the folder is linked.
+TEST_F(PlayTest, LinksLeadingOutOfTheGameFolderAreNeverWrittenThrough) {
+  const QString outside = harness.makeFolder("outside", false);
+  FormHarness::touch(outside + "/realmlist.wtf", "set realmlist mine\n");
+  QDir().mkpath(outside + "/cache");
+  FormHarness::touch(outside + "/cache/keep.wdb");
+  TForm1& form = startWithGame();
+  ASSERT_TRUE(QFile::link(outside + "/realmlist.wtf", inGame("realmlist.wtf")));
+  ASSERT_TRUE(QFile::link(outside + "/cache", inGame("WDB")));
+  ASSERT_TRUE(form.clear_wdb_checkbox->isChecked());
+  clickPlay();
+
+  EXPECT_TRUE(harness.messageBox.errors.empty());
+  EXPECT_EQ(contentOf(outside + "/realmlist.wtf"), "set realmlist mine\n");
+  EXPECT_TRUE(QFileInfo::exists(outside + "/cache/keep.wdb"));
+  EXPECT_FALSE(QFileInfo(inGame("realmlist.wtf")).isSymLink());
+  EXPECT_EQ(contentOf(inGame("realmlist.wtf")), kRealmList);
+  EXPECT_EQ(harness.shell.openedFiles, QStringList{inGame("WoW.exe")});
+}
+
+// A cache folder linked to another folder inside the game folder is cleared.
+TEST_F(PlayTest, CacheFolderLinkedInsideTheGameFolderIsCleared) {
+  startWithGame();
+  QDir().mkpath(inGame("Cache/real"));
+  FormHarness::touch(inGame("Cache/real/old.wdb"));
+  ASSERT_TRUE(QFile::link(inGame("Cache/real"), inGame("WDB")));
+  clickPlay();
+  EXPECT_FALSE(QFileInfo::exists(inGame("Cache/real/old.wdb")));
+}
+
 TEST_F(PlayTest, ClientDeletedAfterTheCheckStillWritesClearsAndQuits) {
   startWithGame();
   QDir().mkpath(inGame("WDB"));

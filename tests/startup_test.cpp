@@ -14,10 +14,19 @@ const QString kNoGame =
     "install.";
 const QString kChecking = "Checking for launcher updates...";
 
+const QString kProtectedFolder =
+    "The game cannot be installed in this folder (the root, your home folder or a system folder). "
+    "Click here to choose another.";
+
 class StartupTest : public ::testing::Test {
  protected:
   FormHarness harness;
 };
+
+// The button a click in the shared place of Play and Install reaches.
+QWidget* buttonOnTop(TForm1& form) {
+  return form.childAt(form.play->geometry().center());
+}
 
 TEST_F(StartupTest, StoredFolderWithGameArmsTheTimerWithoutAskingForAFolder) {
   const QString game = harness.makeFolder("game", true);
@@ -32,7 +41,8 @@ TEST_F(StartupTest, StoredFolderWithGameArmsTheTimerWithoutAskingForAFolder) {
   EXPECT_EQ(form.wow_location_label->text(), game + "/");
   EXPECT_TRUE(form.play->isVisible());
   EXPECT_FALSE(form.play->isEnabled());
-  EXPECT_FALSE(form.install->isEnabled());
+  EXPECT_FALSE(form.install->isVisible());
+  EXPECT_EQ(buttonOnTop(form), form.play);
   EXPECT_EQ(form.connstatus->text(), kChecking);
   EXPECT_EQ(form.connstatus->fontColor(), kWhite);
   EXPECT_EQ(form.connstatus->cursor().shape(), Qt::ArrowCursor);
@@ -53,6 +63,7 @@ TEST_F(StartupTest, StoredFolderWithoutGameOffersTheInstall) {
   EXPECT_TRUE(form.install->isVisible());
   EXPECT_TRUE(form.install->isEnabled());
   EXPECT_FALSE(form.play->isEnabled());
+  EXPECT_EQ(buttonOnTop(form), form.install);
   EXPECT_EQ(form.connstatus->text(), kNoGame);
   EXPECT_EQ(form.connstatus->cursor().shape(), Qt::PointingHandCursor);
   EXPECT_FALSE(form.updateTimer->isActive());
@@ -103,7 +114,43 @@ TEST_F(StartupTest, RootFolderIsStoredWithItsSeparatorAndUsedWithTwo) {
   EXPECT_EQ(harness.storedSetting("WoWPath").toString(), "/");
   EXPECT_EQ(form.wow_path, "//");
   EXPECT_EQ(form.wow_location_label->text(), "//");
-  EXPECT_EQ(form.connstatus->text(), kNoGame);
+  EXPECT_EQ(form.connstatus->text(), kProtectedFolder);
+  EXPECT_FALSE(form.install->isEnabled());
+}
+
+// The root, the home folder and the system's folders never receive a game;
+// a folder inside the home folder does.
+TEST_F(StartupTest, ProtectedFoldersAreNeverOfferedForTheInstall) {
+  const struct {
+    QString folder;
+    bool isProtected;
+  } cases[] = {{"/", true},    {QDir::homePath(), true},
+               {"/usr", true}, {"/usr/share", true},
+               {"/etc", true}, {harness.makeFolder("ordinary", false), false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder.toStdString());
+    FormHarness local;
+    local.storeSetting("WoWPath", c.folder);
+    TForm1& form = local.start();
+    EXPECT_EQ(form.connstatus->text(), c.isProtected ? kProtectedFolder : kNoGame);
+    EXPECT_EQ(form.install->isEnabled(), !c.isProtected);
+    if (!c.isProtected) continue;
+    form.installClick(form.install);  // also refused when asked directly
+    EXPECT_EQ(form.connstatus->text(), kProtectedFolder) << "the install must not have started";
+  }
+}
+
+// Play never lies enabled under Install: a folder without the game disables it.
+TEST_F(StartupTest, ChoosingAFolderWithoutTheGameDisablesPlayAndPutsInstallOnTop) {
+  harness.storeSetting("WoWPath", harness.makeFolder("game", true));
+  TForm1& form = harness.start();
+  form.play->setEnabled(true);  // as after the patch update
+  harness.dialogs.browserAnswers = {harness.makeFolder("empty", false)};
+  form.connstatusClick(form.connstatus);
+
+  EXPECT_FALSE(form.play->isEnabled());
+  EXPECT_TRUE(form.install->isEnabled());
+  EXPECT_EQ(buttonOnTop(form), form.install);
 }
 
 TEST_F(StartupTest, SecondGoodCheckDoesNotRestartTheCountdown) {

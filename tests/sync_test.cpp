@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <QTimer>
 
+#include "game_folder.h"
 #include "sync_harness.h"
 
 namespace quorrel::testing {
@@ -132,7 +133,16 @@ TEST_F(SyncScenarioTest, ProgressCountsNewBytesOnceAndEndsAtExactlyAHundred) {
 // The roads that end a flow early.
 class SyncFailureTest : public SyncScenarioTest {};
 
-TEST_F(SyncFailureTest, ServerDownShowsRedTextAndEnablesPlay) {
+// Clicks the window where Play and Install lie, reaching whichever is on top.
+void clickPlayPlace(TForm1& form) {
+  const QPoint place = form.play->geometry().center();
+  QWidget* onTop = form.childAt(place);
+  ASSERT_NE(onTop, nullptr);
+  QTest::mouseClick(onTop, Qt::LeftButton, {}, onTop->mapFrom(&form, place));
+}
+
+// With the patch server down the game still starts with the files as they are.
+TEST_F(SyncFailureTest, ServerDownShowsRedTextAndPlayStartsTheGame) {
   SyncHarness sync;
   TForm1& form = sync.start("game", true);
   sync.server.stop();
@@ -141,6 +151,29 @@ TEST_F(SyncFailureTest, ServerDownShowsRedTextAndEnablesPlay) {
   EXPECT_EQ(form.connstatus->fontColor(), kRed);
   EXPECT_TRUE(form.play->isEnabled());
   EXPECT_TRUE(sync.harness.messageBox.errors.empty());
+
+  clickPlayPlace(form);
+  EXPECT_EQ(sync.harness.shell.openedFiles, QStringList{form.wow_path + "WoW.exe"});
+  EXPECT_EQ(sync.harness.application.quitRequests, 1);
+}
+
+// A library that cannot be loaded is a failed connection, not a launcher
+// that never lets the player start the game.
+TEST_F(SyncFailureTest, MissingLibraryIsAFailedConnectionAndPlayStartsTheGame) {
+  SyncHarness sync;
+  QsshlibBinding missing("libqsshlib-missing.so");
+  sync.harness.sftpLibrary = &missing;
+  TForm1& form = sync.start("game", true);
+  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+
+  EXPECT_EQ(sync.status(), kCannotConnect);
+  EXPECT_EQ(form.connstatus->fontColor(), kRed);
+  EXPECT_TRUE(sync.harness.messageBox.errors.empty());
+  EXPECT_TRUE(std::any_of(form.Memo1.begin(), form.Memo1.end(), [](const QString& line) {
+    return line.startsWith("External exception C06D007E: ");
+  })) << form.Memo1.join('\n').toStdString();
+  clickPlayPlace(form);
+  EXPECT_EQ(sync.harness.shell.openedFiles, QStringList{form.wow_path + "WoW.exe"});
 }
 
 TEST_F(SyncFailureTest, WrongAccountShowsRedTextAndInstallStaysDisabled) {
@@ -244,13 +277,34 @@ TEST_F(SyncFailureTest, ServerDyingInTheMiddleOfAFileKeepsTheOldFile) {
   EXPECT_EQ(std::distance(fs::directory_iterator(sync.local("")), fs::directory_iterator()), 2);
 }
 
-TEST_F(SyncFailureTest, ClosingDuringATransferStopsItQuietlyAndQuits) {
+// Every way of closing the window: its close button, the window manager's
+// close (Alt+F4, the taskbar), and the end of the desktop session.
+enum class CloseWay { Button, WindowManager, SessionEnd };
+
+void closeBy(CloseWay way, FormHarness& harness) {
+  TForm1& form = harness.form();
+  switch (way) {
+    case CloseWay::Button:
+      form.exit->click();
+      break;
+    case CloseWay::WindowManager:
+      form.close();
+      break;
+    case CloseWay::SessionEnd:
+      harness.application.endOfSession();
+      break;
+  }
+}
+
+class CloseTest : public SyncScenarioTest, public ::testing::WithParamInterface<CloseWay> {};
+
+TEST_P(CloseTest, DuringATransferStopsItQuietlyAndQuits) {
   SyncHarness sync;
   sync.serve("big.MPQ", randomBytes(96 * 1024 * 1024, 8));
   TForm1& form = sync.start("game", false);
   QTimer watcher;
-  // A click while the Install click is still being handled: as the player's mouse would.
-  onFirstBlock(form, watcher, [&] { form.exit->click(); });
+  // A close while the Install click is still being handled: as the player's would.
+  onFirstBlock(form, watcher, [&] { closeBy(GetParam(), sync.harness); });
   sync.clickInstall();
 
   EXPECT_EQ(sync.harness.application.quitRequests, 1);
@@ -259,6 +313,63 @@ TEST_F(SyncFailureTest, ClosingDuringATransferStopsItQuietlyAndQuits) {
   EXPECT_TRUE(fs::is_empty(sync.local("")));
   EXPECT_LT(form.downloaded_bytes, 96 * 1024 * 1024);
 }
+
+// A close that comes before the flow's session exists still stops the flow.
+TEST_P(CloseTest, BeforeTheSessionExistsStopsTheFlow) {
+  SyncHarness sync;
+  sync.serve("a.MPQ", "a");
+  sync.start("game", false);
+  QTimer::singleShot(0, [&] { closeBy(GetParam(), sync.harness); });
+  sync.clickInstall();
+
+  EXPECT_EQ(sync.harness.application.quitRequests, 1);
+  EXPECT_TRUE(sync.harness.messageBox.errors.empty());
+  EXPECT_FALSE(fs::exists(sync.local("a.MPQ")));
+  EXPECT_NE(sync.status(), "Ready to play!");
+}
+
+// While the server is silent the window still takes its events: a close
+// ends the wait instead of the server's time-out.
+TEST_P(CloseTest, DuringAStalledReadEndsTheWait) {
+  SyncHarness sync;
+  sync.serve("big.MPQ", randomBytes(96 * 1024 * 1024, 10));
+  TForm1& form = sync.start("game", true);
+  writeBytes(sync.local("big.MPQ"), "the old version");
+  QTimer watcher;
+  bool closeRanWhileFrozen = false;
+  onFirstBlock(form, watcher, [&] {
+    sync.server.freeze();
+    QTimer::singleShot(300, [&] {
+      closeRanWhileFrozen = true;
+      closeBy(GetParam(), sync.harness);
+    });
+  });
+  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+  sync.server.thaw();
+
+  EXPECT_TRUE(closeRanWhileFrozen);
+  EXPECT_EQ(sync.harness.application.quitRequests, 1);
+  EXPECT_TRUE(sync.harness.messageBox.errors.empty());
+  EXPECT_EQ(readBytes(sync.local("big.MPQ")), "the old version");
+  EXPECT_FALSE(form.Memo1.join('\n').contains("did not answer in time"));
+}
+
+std::string closeWayName(const ::testing::TestParamInfo<CloseWay>& info) {
+  switch (info.param) {
+    case CloseWay::Button:
+      return "Button";
+    case CloseWay::WindowManager:
+      return "WindowManager";
+    case CloseWay::SessionEnd:
+      return "SessionEnd";
+  }
+  return "Unknown";
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, CloseTest,
+                         ::testing::Values(CloseWay::Button, CloseWay::WindowManager,
+                                           CloseWay::SessionEnd),
+                         closeWayName);
 
 TEST_F(SyncFailureTest, HostileNamesAreSkippedAndNothingLeavesTheGameFolder) {
   SshdServer::Options options;
@@ -293,6 +404,63 @@ TEST_F(SyncFailureTest, OneFlowAtATimeAndTheUpdateWaitsForTheInstall) {
   EXPECT_EQ(installClicks, 1);
   EXPECT_EQ(sync.status(), "Ready to play!");
   EXPECT_TRUE(form.updateTimer->isActive());
+}
+
+// While a flow runs, Play takes no input, and the flow's end belongs to its
+// own folder: a folder chosen meanwhile is checked instead.
+TEST_F(SyncFailureTest, PlayIsDisabledDuringAFlowAndAFolderChosenMeanwhileIsChecked) {
+  SyncHarness sync;
+  sync.serve("big.MPQ", randomBytes(16 * 1024 * 1024, 11));
+  TForm1& form = sync.start("game", false);
+  const QString other = sync.harness.makeFolder("other", false);
+  bool playWasEnabled = true;
+  QTimer watcher;
+  onFirstBlock(form, watcher, [&] {
+    playWasEnabled = form.play->isEnabled();
+    sync.harness.dialogs.browserAnswers = {other};
+    form.connstatusClick(form.connstatus);
+  });
+  sync.clickInstall();
+
+  EXPECT_FALSE(playWasEnabled);
+  EXPECT_EQ(readBytes(sync.local("big.MPQ")).size(), 16u * 1024 * 1024);
+  EXPECT_EQ(form.wow_path, other + "/");
+  EXPECT_NE(sync.status(), "Ready to play!");
+  EXPECT_FALSE(form.play->isEnabled());
+  EXPECT_TRUE(form.install->isEnabled());
+}
+
+// Two launchers never write one folder at once: the second says so and
+// keeps Play for the files as they are.
+TEST_F(SyncFailureTest, SecondLauncherOnTheSameFolderKeepsPlayAndWritesNothing) {
+  SyncHarness sync;
+  sync.serve("a.MPQ", "new");
+  TForm1& form = sync.start("game", true);
+  const std::optional<GameFolderLock> first = GameFolderLock::take(form.wow_path);
+  ASSERT_TRUE(first.has_value());
+  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+
+  EXPECT_EQ(sync.status(), "Another launcher is updating this game folder.");
+  EXPECT_TRUE(form.play->isEnabled());
+  EXPECT_FALSE(fs::exists(sync.local("a.MPQ")));
+}
+
+// An install into a folder that already holds files asks first; No leaves it as it was.
+TEST_F(SyncFailureTest, InstallIntoAFolderWithFilesAsksFirst) {
+  for (const bool yes : {false, true}) {
+    SCOPED_TRACE(yes ? "Yes" : "No");
+    SyncHarness sync;
+    sync.serve("a.MPQ", "game file");
+    sync.start("game", false);
+    writeBytes(sync.local("notes.txt"), "the player's own");
+    sync.harness.messageBox.answerYes = yes;
+    sync.clickInstall();
+
+    ASSERT_EQ(sync.harness.messageBox.questions.size(), 1u);
+    EXPECT_TRUE(sync.harness.messageBox.questions[0].text.contains("already holds files"));
+    EXPECT_EQ(fs::exists(sync.local("a.MPQ")), yes);
+    EXPECT_EQ(readBytes(sync.local("notes.txt")), "the player's own");
+  }
 }
 
 }  // namespace

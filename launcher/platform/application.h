@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 class QApplication;
 class QWidget;
@@ -17,6 +18,9 @@ class Application {
   virtual void startSystemMove(QWidget* window) = 0;
   // The full path of the running program's file, as the system reports it now.
   virtual QString executablePath() = 0;
+  // `handler` runs, from the message loop, when the desktop session ends or
+  // the system asks the program to stop (a termination signal).
+  virtual void whenSessionEnds(std::function<void()> handler) = 0;
 };
 
 class QtApplication : public Application {
@@ -24,6 +28,7 @@ class QtApplication : public Application {
   void requestQuit() override;
   void startSystemMove(QWidget* window) override;
   QString executablePath() override;
+  void whenSessionEnds(std::function<void()> handler) override;
   // Runs the message loop; a quit requested before it started ends it at once.
   int runMessageLoop(QApplication& app);
 

@@ -7,6 +7,8 @@
 #include <QBuffer>
 #include <QFile>
 #include <QStringDecoder>
+#include <algorithm>
+#include <chrono>
 #include <memory>
 
 namespace quorrel {
@@ -49,8 +51,10 @@ QString decodeText(const QString& url, const QByteArray& body, const QByteArray&
 // a reason of their own, which then stands in the error.
 class Request {
  public:
+  // A request slower than `minimumBytesPerSecond` over the stall time, or
+  // longer than `deadline` in all, fails.
   Request(const QString& url, const CurlHttpClient::Options& options, QIODevice& body,
-          qint64 maxBodyBytes)
+          qint64 maxBodyBytes, std::chrono::milliseconds deadline, long minimumBytesPerSecond)
       : url_(url),
         caFile_(QFile::encodeName(options.caFile)),
         body_(body),
@@ -64,8 +68,9 @@ class Request {
     set(CURLOPT_FOLLOWLOCATION, 1L);
     set(CURLOPT_MAXREDIRS, 5L);
     set(CURLOPT_CONNECTTIMEOUT, static_cast<long>(options.connectTimeout.count()));
-    set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+    set(CURLOPT_LOW_SPEED_LIMIT, std::max(minimumBytesPerSecond, 1L));
     set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(options.stallTimeout.count()));
+    set(CURLOPT_TIMEOUT_MS, static_cast<long>(deadline.count()));
     set(CURLOPT_COOKIEFILE, "");  // cookies kept in memory for the redirects of this request
     set(CURLOPT_SSL_VERIFYPEER, 1L);
     set(CURLOPT_SSL_VERIFYHOST, 2L);
@@ -174,7 +179,7 @@ CurlHttpClient::CurlHttpClient(Options options) : options_(std::move(options)) {
 HttpText CurlHttpClient::get(const QString& url) {
   QBuffer body;
   body.open(QIODevice::WriteOnly);
-  Request request(url, options_, body, kMaxTextBytes);
+  Request request(url, options_, body, kMaxTextBytes, options_.textDeadline, 1);
   request.acceptEncodings("gzip, deflate");
   request.perform();
   return {request.status(), decodeText(url, body.data(), request.contentType())};
@@ -186,7 +191,8 @@ void CurlHttpClient::download(const QString& url, const QString& file, qint64 ma
   QFile out(file);
   if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) throw failure(file, out.errorString());
   try {
-    Request request(url, options_, out, maxBytes);
+    Request request(url, options_, out, maxBytes, options_.buildDeadline,
+                    options_.minimumBuildBytesPerSecond);
     request.perform();
     requireWholeBuild(request);
     if (!out.flush()) throw failure(file, out.errorString());

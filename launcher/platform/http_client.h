@@ -38,10 +38,17 @@ class HttpClient {
 // verified, and the proxy of the usual environment variables.
 class CurlHttpClient : public HttpClient {
  public:
+  // The check runs before the window shows, so no request may keep the
+  // player waiting long: each has an overall deadline.
   struct Options {
     QString caFile;  // CAs trusted beside the system's; empty for none
-    std::chrono::seconds connectTimeout{60};
-    std::chrono::seconds stallTimeout{60};  // a transfer that moves no byte for this long fails
+    std::chrono::seconds connectTimeout{10};
+    std::chrono::seconds stallTimeout{20};  // a transfer that moves no byte for this long fails
+    std::chrono::milliseconds textDeadline{5000};  // a whole text answer, such as the version
+    // A build must arrive at this average speed at least, so that even the
+    // largest accepted build ends within `buildDeadline`.
+    long minimumBuildBytesPerSecond = 32 * 1024;
+    std::chrono::seconds buildDeadline{30 * 60};
   };
 
   explicit CurlHttpClient(Options options);

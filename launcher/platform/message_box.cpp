@@ -14,4 +14,10 @@ void QtMessageBox::showNotice(QWidget* owner, const QString& title, const QStrin
   box.exec();
 }
 
+bool QtMessageBox::askYesNo(QWidget* owner, const QString& title, const QString& text) {
+  QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, owner);
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
 }  // namespace quorrel

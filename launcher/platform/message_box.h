@@ -13,12 +13,16 @@ class MessageBox {
   virtual void showError(QWidget* owner, const QString& title, const QString& text) = 0;
   // Modal, without an icon, with an OK button; returns once the player closed it.
   virtual void showNotice(QWidget* owner, const QString& title, const QString& text) = 0;
+  // Modal, with the question icon and Yes and No buttons, No the default;
+  // true only when the player chose Yes.
+  virtual bool askYesNo(QWidget* owner, const QString& title, const QString& text) = 0;
 };
 
 class QtMessageBox : public MessageBox {
  public:
   void showError(QWidget* owner, const QString& title, const QString& text) override;
   void showNotice(QWidget* owner, const QString& title, const QString& text) override;
+  bool askYesNo(QWidget* owner, const QString& title, const QString& text) override;
 };
 
 }  // namespace quorrel

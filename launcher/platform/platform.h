@@ -5,6 +5,7 @@
 #include "http_client.h"
 #include "launcher_config.h"
 #include "message_box.h"
+#include "qsshlib_binding.h"
 #include "settings_store.h"
 #include "shell.h"
 #include "sleeper.h"
@@ -21,6 +22,7 @@ struct Platform {
   Application& application;
   Sleeper& sleeper;
   HttpClient& http;
+  QsshlibBinding& sftpLibrary;
 };
 
 // The real services, for main().
@@ -33,7 +35,10 @@ struct DesktopPlatform {
   ThreadSleeper sleeper;
   CurlHttpClient http{{.caFile = LauncherConfig::fromBuild().caFile}};
 
-  Platform services() { return {settings, dialogs, shell, messageBox, application, sleeper, http}; }
+  Platform services() {
+    return {settings,    dialogs, shell, messageBox,
+            application, sleeper, http,  QsshlibBinding::instance()};
+  }
 };
 
 }  // namespace quorrel

@@ -36,17 +36,13 @@ void DesktopShell::openUrl(const QString& url) {
   QDesktopServices::openUrl(QUrl(url));
 }
 
-void DesktopShell::openFile(const QString& file) {
-  if (isNativeProgram(file)) {
-    // Absolute, so that a bare name is not looked up in PATH.
-    QProcess::startDetached(QFileInfo(file).absoluteFilePath(), {}, QDir::currentPath());
-    return;
-  }
+bool DesktopShell::openFile(const QString& file) {
+  // Absolute, so that a bare name is not looked up in PATH.
+  if (isNativeProgram(file))
+    return QProcess::startDetached(QFileInfo(file).absoluteFilePath(), {}, QDir::currentPath());
   const QString runner = windowsProgramRunner();
-  if (!runner.isEmpty())
-    QProcess::startDetached(runner, {file}, QDir::currentPath());
-  else
-    QProcess::startDetached(QStringLiteral("xdg-open"), {file}, QDir::currentPath());
+  if (!runner.isEmpty()) return QProcess::startDetached(runner, {file}, QDir::currentPath());
+  return QProcess::startDetached(QStringLiteral("xdg-open"), {file}, QDir::currentPath());
 }
 
 }  // namespace quorrel
