@@ -109,7 +109,7 @@ class SelfUpdateTest : public ::testing::Test {
   HttpClient* realHttp() {
     if (!http_)
       http_ = std::make_unique<CurlHttpClient>(
-          CurlHttpClient::Options{QString::fromStdString(server.caFile().string()), 2s, 1s});
+          CurlHttpClient::Options{QString::fromStdString(server.caFile().string()), 2s, 1s, 3s});
     return http_.get();
   }
   // A run as `programPath` (a launcher file in the current folder by default)
@@ -234,6 +234,10 @@ const CheckCase kCheckCases[] = {
      "is not a valid integer value"},
     {"StallsAfterTheHeader", versionAnswer(Response(200, "1.0.4 and more").stall()),
      Outcome::CheckFails, "Operation too slow"},
+    // Fast enough never to stall, but it would keep the window hidden for minutes.
+    {"TricklesPastTheDeadline",
+     versionAnswer(Response(200, "1.0.4" + std::string(200, ' ')).trickle(300ms)),
+     Outcome::CheckFails, "Operation timed out"},
     {"UntrustedCertificate", versionAnswer(Response(200, "1.0.4")), Outcome::CheckFails,
      "certificate", Server::Untrusted},
     {"ConnectionRefused", {}, Outcome::CheckFails, "Failed to connect", Server::Refusing},
@@ -372,6 +376,35 @@ const DownloadCase kDownloadCases[] = {
        return Routes{{kBuildPath, Response(200, build).stall()}};
      },
      false, "Operation too slow"},
+    {"TricklesBelowTheMinimumSpeed",
+     [](const std::string& build) {
+       return Routes{{kBuildPath, Response(200, build).trickle(50ms)}};
+     },
+     false, "Operation too slow"},
+    // Whole answers of the server that no machine could run as the launcher.
+    {"HtmlPage",
+     [](const std::string&) {
+       return Routes{{kBuildPath, Response(200, "<html><body>Bad gateway</body></html>")}};
+     },
+     false, "the build is only 37 bytes"},
+    {"HtmlPageOfPlausibleSize",
+     [](const std::string&) {
+       return Routes{{kBuildPath, Response(200, "<html>" + std::string(100000, ' ') + "</html>")}};
+     },
+     false, "not a program for this machine"},
+    {"WindowsProgram",
+     [](const std::string& build) {
+       return Routes{{kBuildPath, Response(200, "MZ" + build.substr(2))}};
+     },
+     false, "not a program for this machine"},
+    {"ProgramForAnotherProcessor",
+     [](const std::string& build) {
+       std::string other = build;
+       other[18] = 40;  // ARM's machine number in the ELF header
+       other[19] = 0;
+       return Routes{{kBuildPath, Response(200, other)}};
+     },
+     false, "not a program for this machine"},
 };
 
 class DownloadTest : public SelfUpdateTest, public ::testing::WithParamInterface<DownloadCase> {};
@@ -421,6 +454,21 @@ TEST_P(DownloadTest, StartsOnlyAWholeFreshBuild) {
 
 INSTANTIATE_TEST_SUITE_P(Builds, DownloadTest, ::testing::ValuesIn(kDownloadCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A build that cannot be started never ends the launcher: the start-up goes on.
+TEST_F(SelfUpdateTest, BuildThatCannotBeStartedLetsTheStartupGoOn) {
+  serveUpdate(standInBuild("new"));
+  LauncherRun& launcher = run(here + "/QuorrelLauncher");
+  launcher.harness.shell.startFails = true;
+  TForm1& form = launcher.start();
+
+  launcher.expectStartupCompleted();
+  EXPECT_EQ(launcher.harness.shell.openedFiles, QStringList{"quorrel_launcher"});
+  EXPECT_EQ(launcher.harness.application.quitRequests, 0);
+  EXPECT_FALSE(QFileInfo::exists(here + "/quorrel_launcher"));
+  EXPECT_EQ(form.connstatus->text(), kNotFound);
+  EXPECT_EQ(form.connstatus->fontColor(), kRed);
+}
 
 // The check's own guarantee, whatever a failing web client leaves behind.
 TEST_F(SelfUpdateTest, LeftOverUpdateFileIsDeletedWhenTheDownloadFailsBeforeWriting) {

@@ -201,6 +201,40 @@ TEST_F(SessionDoubleTest, NeverConnectedSessionFreesItsContextOnceAndClosesNothi
   EXPECT_EQ(script().count("qsshfree"), 1);
 }
 
+// Closing cannot fail for the caller: a handler's error while the library
+// closes is kept among the last messages, and the session counts as closed.
+TEST_F(SessionDoubleTest, DisconnectNeverRaisesAHandlersError) {
+  auto session = create();
+  script().results["qsftp_connect"] = 0;
+  session->Connect();
+  session->OnMessage = [](const std::string&, bool) { throw std::runtime_error("log is full"); };
+  script().actions["qsftp_close"] = [](TSshLibContext* ctx) {
+    ctx->printmessage_callback("closing", 0, ctx);
+  };
+  EXPECT_NO_THROW(session->Disconnect());
+  EXPECT_FALSE(session->Connected());
+  EXPECT_NE(session->LastMessages().find("log is full"), std::string::npos);
+  session.reset();
+  EXPECT_EQ(script().count("qsftp_close"), 1);
+  EXPECT_EQ(script().count("qsshfree"), 1);
+}
+
+// While the library waits it steps out of its critical section: the session
+// hands that turn to its idle handler.
+TEST_F(SessionDoubleTest, LeavingTheCriticalSectionRunsTheIdleHandler) {
+  auto session = create();
+  int idle = 0;
+  session->OnIdle = [&] { ++idle; };
+  script().results["qsftp_ls"] = 1;
+  script().actions["qsftp_ls"] = [](TSshLibContext* ctx) {
+    ASSERT_NE(ctx->leavecriticalsection_callback, nullptr);
+    ctx->leavecriticalsection_callback(ctx);
+    ctx->leavecriticalsection_callback(ctx);
+  };
+  session->ListDir("/");
+  EXPECT_EQ(idle, 2);
+}
+
 TEST_F(SessionDoubleTest, FailedDownloadLeavesNoStreamBound) {
   auto session = create();
   MemoryStream stream;
