@@ -20,6 +20,7 @@
 #include "error_box.h"
 #include "executable_format.h"
 #include "form1.h"
+#include "launcher_errors.h"
 #include "update_signature.h"
 
 namespace quorrel {

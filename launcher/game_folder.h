@@ -5,7 +5,7 @@
 #include <functional>
 #include <optional>
 
-#include "sftp_session.h"
+#include "stream.h"
 
 namespace quorrel {
 

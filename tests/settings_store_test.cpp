@@ -4,7 +4,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
-#include "exception.h"
+#include "launcher_errors.h"
 #include "platform/settings_store.h"
 
 namespace quorrel::testing {

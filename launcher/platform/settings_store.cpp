@@ -3,7 +3,7 @@
 #include <QFileInfo>
 #include <QSettings>
 
-#include "exception.h"
+#include "launcher_errors.h"
 
 namespace quorrel {
 

@@ -1,9 +1,11 @@
 // The session and its adapters against a scriptable double of the library.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 
 #include "../double/qsshlib_double.h"
@@ -199,6 +201,19 @@ TEST_F(SessionDoubleTest, NeverConnectedSessionFreesItsContextOnceAndClosesNothi
   session.reset();
   EXPECT_EQ(script().count("qsftp_close"), 0);
   EXPECT_EQ(script().count("qsshfree"), 1);
+}
+
+// A read that fails is an error, never the end of the file that would end an
+// upload early as a whole one.
+TEST(FileStreamTest, ReadErrorRaisesInsteadOfEndingTheFile) {
+  TFileStream folder(std::filesystem::temp_directory_path().string(), O_RDONLY | O_DIRECTORY);
+  char buffer[16];
+  try {
+    folder.read(buffer, sizeof buffer);
+    FAIL() << "a folder cannot be read as a file";
+  } catch (const SftpSessionException& error) {
+    EXPECT_EQ(std::string(error.what()).rfind("Cannot read ", 0), 0u) << error.what();
+  }
 }
 
 // Closing cannot fail for the caller: a handler's error while the library

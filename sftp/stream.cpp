@@ -1,0 +1,58 @@
+#include "stream.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "exception.h"
+
+namespace quorrel {
+
+TFileStream::TFileStream(const std::string& path, int flags, int mode)
+    : path_(path), fd_(::open(path.c_str(), flags | O_CLOEXEC, mode)) {
+  if (fd_ < 0) throw SftpSessionException("Cannot open " + path + ": " + std::strerror(errno));
+}
+
+TFileStream::TFileStream(int fd, std::string path) : path_(std::move(path)), fd_(fd) {}
+
+TFileStream::~TFileStream() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void TFileStream::setPosition(int64_t position) {
+  ::lseek(fd_, position, SEEK_SET);
+}
+
+// A failed read is an error, not the end of the file: an upload would end
+// early and pass for a whole one.
+int64_t TFileStream::read(void* buffer, int64_t count) {
+  for (;;) {
+    const ssize_t result = ::read(fd_, buffer, static_cast<size_t>(count));
+    if (result >= 0) return result;
+    if (errno != EINTR)
+      throw SftpSessionException("Cannot read " + path_ + ": " + std::strerror(errno));
+  }
+}
+
+int64_t TFileStream::write(const void* buffer, int64_t count) {
+  int64_t written = 0;
+  while (written < count) {
+    const ssize_t result = ::write(fd_, static_cast<const char*>(buffer) + written,
+                                   static_cast<size_t>(count - written));
+    if (result < 0 && errno == EINTR) continue;
+    if (result <= 0) break;
+    written += result;
+  }
+  return written;
+}
+
+void TFileStream::close() {
+  const int fd = fd_;
+  fd_ = -1;
+  if (fd >= 0 && ::close(fd) != 0)
+    throw SftpSessionException("Cannot write " + path_ + ": " + std::strerror(errno));
+}
+
+}  // namespace quorrel
