@@ -35,9 +35,9 @@ bool run(TSshLibContext* ctx, Operation operation) {
     state->flushLibsshLog();
     return true;
   } catch (const LibError& error) {
-    state->setError(error.code, error.message);
+    state->setError(error.code, error.what());
     state->flushLibsshLog();
-    if (state->conf.boolValue(Conf::PrintErrors)) state->print(error.message, true);
+    if (state->conf.boolValue(Conf::PrintErrors)) state->print(error.what(), true);
     return false;
   }
 }

@@ -572,7 +572,7 @@ void collectAcknowledgements(ContextState& state, UploadTransfer* transfer, bool
       try {
         sftp.failWithStatus(answer);
       } catch (const LibError& error) {
-        state.setError(error.code, error.message);
+        state.setError(error.code, error.what());
       }
     }
   }
