@@ -32,3 +32,5 @@ endif()
 set(QUORREL_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
 configure_file(${CMAKE_SOURCE_DIR}/launcher/server_settings.h.in
                ${QUORREL_GENERATED_DIR}/server_settings.h @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/launcher/build_version.h.in
+               ${QUORREL_GENERATED_DIR}/build_version.h @ONLY)

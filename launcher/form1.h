@@ -11,6 +11,7 @@
 #include <optional>
 #include <utility>
 
+#include "build_version.h"
 #include "controls.h"
 #include "launcher_config.h"
 #include "platform/platform.h"
@@ -34,7 +35,7 @@ class TForm1 : public QWidget {
   static constexpr int kClientHeight = 677;
   static constexpr int kProgressBarWidth = 760;
   static constexpr std::int64_t kInitialDownloadTotal = 101246571888059;
-  static inline const QString kVersion = QStringLiteral("1.0.3");
+  static inline const QString kVersion = QString::fromLatin1(build::kLauncherVersion);
 
   TForm1(LauncherConfig config, Platform platform, QWidget* parent = nullptr);
   ~TForm1() override;

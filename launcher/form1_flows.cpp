@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include "colours.h"
 #include "form1.h"
 #include "game_folder.h"
 #include "io_error.h"
@@ -11,8 +12,6 @@ namespace quorrel {
 
 namespace {
 
-const QColor kWhite(255, 255, 255);
-const QColor kRed(255, 0, 0);
 constexpr std::chrono::milliseconds kPauseBeforeFetch(250);
 
 void pumpMessages() {

@@ -17,6 +17,7 @@
 #include <limits>
 #include <optional>
 
+#include "colours.h"
 #include "error_box.h"
 #include "executable_format.h"
 #include "form1.h"
@@ -47,8 +48,6 @@ constexpr qint64 kMinBuildBytes = 16 * 1024;
 constexpr qint64 kCopyBlockBytes = 1024 * 1024;
 constexpr QFile::Permissions kExecutable =
     QFile::ExeOwner | QFile::ExeUser | QFile::ExeGroup | QFile::ExeOther;
-
-const QColor kRed(255, 0, 0);
 
 // The program's path with every "<current folder>/" deleted, the search
 // ignoring letter case: its bare file name when it lies in the current folder.

@@ -2,25 +2,21 @@
 #include <QDir>
 
 #include "form1.h"
+#include "settings_names.h"
 
 namespace quorrel {
 
-namespace {
-
-const QString kClearWdb = QStringLiteral("ClearWDB");
-const QString kWowPath = QStringLiteral("WoWPath");
-
-}  // namespace
+namespace {}  // namespace
 
 void TForm1::applyStoredSettings() {
   const std::unique_ptr<SettingsKey> key = platform_.settings.openKey();
   if (!key) return;
-  const QString clearWdb = key->readString(kClearWdb);
+  const QString clearWdb = key->readString(kClearWdbSetting);
   if (clearWdb.isEmpty())
-    key->writeString(kClearWdb, QStringLiteral("1"));
+    key->writeString(kClearWdbSetting, QStringLiteral("1"));
   else
     clear_wdb_checkbox->setChecked(clearWdb == QStringLiteral("1"));  // a change writes "0"
-  const QString storedFolder = key->readString(kWowPath);
+  const QString storedFolder = key->readString(kWowPathSetting);
   if (!storedFolder.isEmpty()) {
     wow_path = storedFolder + QDir::separator();
     WoWFolderCheck();
@@ -31,7 +27,7 @@ void TForm1::clear_wdb_checkboxClick(QObject*) {
   const bool checked = clear_wdb_checkbox->isChecked();
   const std::unique_ptr<SettingsKey> key = platform_.settings.openKey();
   if (!key) return;
-  key->writeString(kClearWdb, checked ? QStringLiteral("1") : QStringLiteral("0"));
+  key->writeString(kClearWdbSetting, checked ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 }  // namespace quorrel

@@ -3,14 +3,15 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "colours.h"
 #include "form1.h"
 #include "game_folder.h"
+#include "settings_names.h"
 
 namespace quorrel {
 
 namespace {
 
-const QColor kWhite(255, 255, 255);
 const QString kSeparator = QDir::separator();
 
 QString withoutTrailingSeparator(QString folder) {
@@ -112,7 +113,7 @@ void TForm1::chooseFolderWithBrowser() {
   }
   const std::unique_ptr<SettingsKey> key = platform_.settings.openKey();
   if (!key) return;
-  key->writeString(QStringLiteral("WoWPath"), wow_path);
+  key->writeString(kWowPathSetting, wow_path);
   wow_path += kSeparator;
   WoWFolderCheck();
 }
@@ -131,7 +132,7 @@ void TForm1::wow_location_labelClick(QObject*) {
   client_wow_path.fileName = withoutTrailingSeparator(*chosen);
   const std::unique_ptr<SettingsKey> key = platform_.settings.openKey();
   if (!key) return;
-  key->writeString(QStringLiteral("WoWPath"), client_wow_path.fileName);
+  key->writeString(kWowPathSetting, client_wow_path.fileName);
   wow_path = client_wow_path.fileName + kSeparator;
   WoWFolderCheck();
 }

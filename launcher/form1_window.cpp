@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <cmath>
 
+#include "colours.h"
 #include "error_box.h"
 #include "form1.h"
 #include "resources.h"
@@ -13,10 +14,6 @@
 namespace quorrel {
 
 namespace {
-
-const QColor kWhite(255, 255, 255);
-const QColor kYellow(255, 255, 0);
-const QColor kHoverGold(225, 196, 146);
 
 QColor systemGreyText() {
   return QApplication::palette().color(QPalette::Disabled, QPalette::WindowText);
@@ -154,7 +151,8 @@ void TForm1::showCentred() {
 
 void TForm1::customProgressBar(std::int32_t percent) {
   // The product is taken in 32-bit arithmetic, wrapping as the design's integer did.
-  const auto product = static_cast<std::int32_t>(static_cast<std::uint32_t>(percent) * 760u);
+  const auto product = static_cast<std::int32_t>(static_cast<std::uint32_t>(percent) *
+                                                 static_cast<std::uint32_t>(kProgressBarWidth));
   const int width = static_cast<int>(std::floor(product / 100.0));
   progress_fg->resize(std::max(width, 0), progress_fg->height());
   if (percent > 0) {

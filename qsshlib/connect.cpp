@@ -25,11 +25,11 @@ struct CharDeleter {
 using SshText = std::unique_ptr<char, CharDeleter>;
 
 int32_t connectTimeout(const TSshLibContext* ctx) {
-  return ctx->connectiontimeoutticks > 0 ? ctx->connectiontimeoutticks : 60000;
+  return ctx->connectiontimeoutticks > 0 ? ctx->connectiontimeoutticks : QSSH_DEFAULT_TIMEOUT_TICKS;
 }
 
 int32_t operationTimeout(const TSshLibContext* ctx) {
-  return ctx->timeoutticks > 0 ? ctx->timeoutticks : 60000;
+  return ctx->timeoutticks > 0 ? ctx->timeoutticks : QSSH_DEFAULT_TIMEOUT_TICKS;
 }
 
 void setTimeout(ssh_session session, int32_t milliseconds) {

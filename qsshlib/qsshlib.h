@@ -181,6 +181,10 @@ struct TSshLibContext {
 
 #define QSSH_CONTEXT_SIZE 464
 
+/* The time-out, in milliseconds, of a context whose timeoutticks or
+ * connectiontimeoutticks is 0. */
+#define QSSH_DEFAULT_TIMEOUT_TICKS 60000
+
 #ifdef __cplusplus
 static_assert(sizeof(fxp_attrs) == 40, "fxp_attrs");
 static_assert(offsetof(fxp_attrs, size) == 8 && offsetof(fxp_attrs, uid) == 16 &&

@@ -59,7 +59,7 @@ Connection::Connection(SessionPtr sessionIn, ChannelPtr channelIn, ContextState&
       client(transport,
              WaitRules{[&state] {
                          const int32_t ticks = state.ctx->timeoutticks;
-                         return ticks > 0 ? ticks : 60000;
+                         return ticks > 0 ? ticks : QSSH_DEFAULT_TIMEOUT_TICKS;
                        },
                        [&state] { return state.ctx->aborted != 0; },
                        [&state] { return state.conf.intValue(Conf::KeepAliveInterval); },

@@ -20,7 +20,6 @@ namespace {
 constexpr int32_t kMinimumBuild = 8;
 constexpr int32_t kExpectedConfCount = 84;
 constexpr int32_t kUnsetErrorCode = -1000;
-constexpr int32_t kTimeoutTicks = 60000;
 constexpr int kPasswordAnswers = 3;
 
 struct IgnoringCase {
@@ -175,8 +174,8 @@ void TSftpSession::build() {
   if (build < kMinimumBuild)
     throw Exception("qsshlib is too old, its build number is " + std::to_string(build) +
                     ", but we need a minimum of " + std::to_string(kMinimumBuild));
-  Fcontext.timeoutticks = kTimeoutTicks;
-  Fcontext.connectiontimeoutticks = kTimeoutTicks;
+  Fcontext.timeoutticks = QSSH_DEFAULT_TIMEOUT_TICKS;
+  Fcontext.connectiontimeoutticks = QSSH_DEFAULT_TIMEOUT_TICKS;
   Fcontext.structsize = QSSH_CONTEXT_SIZE;
   if (library_.qsshgetcontextsize() > QSSH_CONTEXT_SIZE)
     throw Exception("Incorrect TSshLibContext record size");

@@ -8,12 +8,11 @@
 #include <QTemporaryDir>
 #include <memory>
 
+#include "colours.h"
 #include "fakes.h"
 #include "form1.h"
 
 namespace quorrel::testing {
-
-inline const QColor kWhite(255, 255, 255);
 
 // The real window with faked dialogs, shell, message box and application, and
 // a real settings file in a temporary folder.

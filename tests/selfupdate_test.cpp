@@ -22,7 +22,6 @@ using Encoding = HttpsServer::Encoding;
 const QString kChecking = "Checking for launcher updates...";
 const QString kCheckFailed = "Launcher update check failed. Skipping launcher update.";
 const QString kNotFound = "Remote update file not found. Skipping launcher update.";
-const QColor kRed(255, 0, 0);
 const std::string kVersionPath = "/launcher/version.txt";
 const std::string kBuildPath = "/launcher/QuorrelLauncher";
 
