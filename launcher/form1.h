@@ -100,7 +100,7 @@ class TForm1 : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  public:
-  // Controls, in the order of the form description.
+  // Controls, in the order they are stacked: later ones lie above earlier ones.
   TImage* background;
   TLabel* versioninfo;
   TLabel* connstatus;

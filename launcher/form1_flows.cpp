@@ -38,12 +38,6 @@ struct TForm1::FileToSync {
   std::optional<std::string> error;  // the line cannot be read; the flow stops there
 };
 
-// The sessions go first: closing them still reports to the window's log.
-TForm1::~TForm1() {
-  sftp_install.reset();
-  sftp_update.reset();
-}
-
 void TForm1::startUpdateClick(QObject*) {
   runFlow(FlowKind::Update);
 }

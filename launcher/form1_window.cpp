@@ -38,6 +38,12 @@ TForm1::TForm1(LauncherConfig config, Platform platform, QWidget* parent)
   platform_.application.whenSessionEnds([this] { stopAndQuit(); });
 }
 
+// The sessions go first: closing them still reports to the window's log.
+TForm1::~TForm1() {
+  sftp_install.reset();
+  sftp_update.reset();
+}
+
 // Pictures and labels come first so every button and the check box lie above
 // them; among the buttons a later one lies above an earlier one (install over play).
 void TForm1::buildControls() {
@@ -150,7 +156,7 @@ void TForm1::showCentred() {
 }
 
 void TForm1::customProgressBar(std::int32_t percent) {
-  // The product is taken in 32-bit arithmetic, wrapping as the design's integer did.
+  // The product is taken in 32-bit arithmetic and wraps, as the original integer did.
   const auto product = static_cast<std::int32_t>(static_cast<std::uint32_t>(percent) *
                                                  static_cast<std::uint32_t>(kProgressBarWidth));
   const int width = static_cast<int>(std::floor(product / 100.0));

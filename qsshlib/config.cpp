@@ -6,15 +6,14 @@ namespace qssh {
 
 namespace {
 
+// What a fresh context starts with: each value's type and default.
 struct Entry {
-  const char* name;
   int32_t type;
-  int32_t subType;
   const char* defaultValue;
 };
 
 constexpr Entry kEntries[] = {
-#define QSSH_CONF(id, name, type, sub, def) {name, type, sub, def},
+#define QSSH_CONF(id, name, type, sub, def) {type, def},
 #include "config_table.inc"
 #undef QSSH_CONF
 };

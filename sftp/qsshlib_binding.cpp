@@ -6,8 +6,10 @@ namespace quorrel {
 
 namespace {
 
-// The codes of the loader's lazy-binding failures: library not found, and
-// function not found in it.
+// The texts begin with the exception codes that Windows' delay-load helper
+// raises when a lazily bound library cannot be found (C06D007E) or lacks a
+// function (C06D007F), so that a failure reads the same on every system;
+// the loader's own text follows.
 constexpr const char* kLibraryMissing = "External exception C06D007E: ";
 constexpr const char* kFunctionMissing = "External exception C06D007F: ";
 

@@ -1,5 +1,7 @@
 #include "sftp_session.h"
 
+#include "session_adapters.h"
+
 #include <fcntl.h>
 #include <strings.h>
 #include <unistd.h>
@@ -8,7 +10,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -20,7 +21,6 @@ namespace {
 constexpr int32_t kMinimumBuild = 8;
 constexpr int32_t kExpectedConfCount = 84;
 constexpr int32_t kUnsetErrorCode = -1000;
-constexpr int kPasswordAnswers = 3;
 
 struct IgnoringCase {
   bool operator()(const std::string& a, const std::string& b) const {
@@ -44,117 +44,7 @@ void buildConfIndex(PConfPAnsiCharArray names, int32_t count) {
   confIndexOwner = std::move(index);
 }
 
-std::string copyOf(const char* text) {
-  return text ? text : "";
-}
-
 }  // namespace
-
-// The nine callbacks the library calls; each finds its session through the
-// context's Tag.
-struct SessionAdapters {
-  static TSftpSession& of(TSshLibContext* ctx) {
-    return *reinterpret_cast<TSftpSession*>(ctx->Tag);
-  }
-
-  static qssh_bool listing(fxp_names* names, TSshLibContext* ctx) {
-    TSftpSession& session = of(ctx);
-    return session.OnListing ? session.OnListing(names) : true;
-  }
-
-  static const char* password(const char* prompt, const char*, qssh_bool* cancel,
-                              TSshLibContext* ctx) {
-    TSftpSession& session = of(ctx);
-    if (++session.FPasswordAttempts <= kPasswordAnswers) {
-      const bool forKey = std::strstr(prompt ? prompt : "", "Passphrase for key") != nullptr;
-      *cancel = 0;
-      return (forKey ? session.FKeyPassword : session.FPassword).c_str();
-    }
-    *cancel = 1;
-    if (session.OnMessage)
-      session.OnMessage(
-          "Password was rejected, or no password given for " + copyOf(prompt) + ".\r\n", true);
-    return nullptr;
-  }
-
-  static void message(const char* text, qssh_bool isstderr, TSshLibContext* ctx) {
-    TSftpSession& session = of(ctx);
-    const std::string line = copyOf(text);
-    if (session.OnMessage) session.OnMessage(line, isstderr != 0);
-    session.FLastMessages += line;
-  }
-
-  // The library steps out of its critical section while it waits for the network.
-  static void leaveCriticalSection(TSshLibContext* ctx) {
-    TSftpSession& session = of(ctx);
-    if (session.OnIdle) session.OnIdle();
-  }
-
-  static qssh_bool progress(int64_t bytescopied, qssh_bool isupload, TSshLibContext* ctx) {
-    TSftpSession& session = of(ctx);
-    return session.OnProgress ? session.OnProgress(bytescopied, isupload != 0) : true;
-  }
-
-  static int32_t readStream(uint64_t offset, void* buffer, int32_t size, TSshLibContext* ctx) {
-    TStream* stream = of(ctx).FUploadStream;
-    if (!stream) return 0;
-    stream->setPosition(static_cast<int64_t>(offset));
-    return static_cast<int32_t>(stream->read(buffer, size));
-  }
-
-  // Each written block is reported as the offset it reaches in the file.
-  static int32_t writeStream(uint64_t offset, const void* data, int32_t length,
-                             TSshLibContext* ctx) {
-    TSftpSession& session = of(ctx);
-    TStream* stream = session.FDownloadStream;
-    if (!stream) return 0;
-    stream->setPosition(static_cast<int64_t>(offset));
-    const int64_t written = stream->write(data, length);
-    if (session.OnProgress) session.OnProgress(static_cast<int64_t>(offset) + length, false);
-    return static_cast<int32_t>(written);
-  }
-
-  static qssh_bool input(char* buffer, int32_t capacity, TSshLibContext* ctx) {
-    TSftpSession& session = of(ctx);
-    bool cancel = false;
-    std::string answer;
-    if (session.OnGetInput) {
-      answer = session.OnGetInput(cancel);
-    } else {
-      answer = consoleLine();
-    }
-    if (cancel) return false;
-    if (answer.size() > static_cast<size_t>(std::max(capacity, 0)))
-      answer.resize(std::max(capacity, 0));
-    std::memcpy(buffer, answer.data(), answer.size());
-    buffer[answer.size()] = '\0';
-    return true;
-  }
-
-  static std::string consoleLine() {
-    if (!isatty(STDIN_FILENO)) throw Exception("No input method available");
-    std::cout << "Your Input: " << std::flush;
-    std::string line;
-    if (!std::cout || !std::getline(std::cin, line)) throw Exception("No input method available");
-    return line;
-  }
-
-  static qssh_bool hostKey(const char* host, int32_t port, const char*, const char*,
-                           const char* fingerprint, int32_t status, qssh_bool* store,
-                           TSshLibContext* ctx) {
-    TSftpSession& session = of(ctx);
-    if (!session.OnVerifyHostKey) return false;
-    bool storeKey = *store != 0;
-    const bool accepted = session.OnVerifyHostKey(host, port, fingerprint, status, storeKey);
-    *store = storeKey ? 1 : 0;
-    return accepted;
-  }
-
-  [[noreturn]] static void raise(const char* message, const char* sourcefile, int32_t line) {
-    throw SftpSessionException("TSftpSession exception " + copyOf(message) + " at line " +
-                               std::to_string(line) + " in " + copyOf(sourcefile));
-  }
-};
 
 TSftpSession::TSftpSession(bool verbose, QsshlibBinding& library)
     : FVerbose(verbose), library_(library) {
