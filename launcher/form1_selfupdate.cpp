@@ -19,9 +19,9 @@
 
 #include "colours.h"
 #include "error_box.h"
-#include "executable_format.h"
 #include "form1.h"
 #include "launcher_errors.h"
+#include "platform/system.h"
 #include "update_signature.h"
 
 namespace quorrel {
@@ -88,7 +88,7 @@ void requireRunnableBuild(const QString& file) {
     throw Exception((file + QStringLiteral(": ") + build.errorString()).toStdString());
   if (build.size() < kMinBuildBytes)
     throw Exception(QStringLiteral("the build is only %1 bytes").arg(build.size()).toStdString());
-  if (!isProgramForThisMachine(build.read(kProgramHeaderBytes)))
+  if (!system::isProgramForThisMachine(build.read(system::kProgramHeaderBytes)))
     throw Exception("the build is not a program for this machine");
 }
 

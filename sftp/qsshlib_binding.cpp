@@ -1,6 +1,6 @@
 #include "qsshlib_binding.h"
 
-#include <dlfcn.h>
+#include "library_loader.h"
 
 namespace quorrel {
 
@@ -13,17 +13,12 @@ namespace {
 constexpr const char* kLibraryMissing = "External exception C06D007E: ";
 constexpr const char* kFunctionMissing = "External exception C06D007F: ";
 
-std::string loaderMessage() {
-  const char* message = dlerror();
-  return message ? message : "unknown loader error";
-}
-
 }  // namespace
 
 QsshlibBinding::QsshlibBinding(std::string libraryFile) : libraryFile_(std::move(libraryFile)) {}
 
 QsshlibBinding::~QsshlibBinding() {
-  if (void* handle = library_.load()) dlclose(handle);
+  if (void* handle = library_.load()) loader::closeLibrary(handle);
 }
 
 QsshlibBinding& QsshlibBinding::instance() {
@@ -35,8 +30,9 @@ void* QsshlibBinding::library() {
   if (void* handle = library_.load(std::memory_order_acquire)) return handle;
   std::lock_guard<std::mutex> lock(loading_);
   if (void* handle = library_.load()) return handle;
-  void* handle = dlopen(libraryFile_.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!handle) throw ExternalException(kLibraryMissing + loaderMessage());
+  std::string error;
+  void* handle = loader::openLibrary(libraryFile_, error);
+  if (!handle) throw ExternalException(kLibraryMissing + error);
   library_.store(handle, std::memory_order_release);
   return handle;
 }
@@ -45,9 +41,9 @@ void* QsshlibBinding::function(Function which, const char* name) {
   if (void* address = functions_[which].load(std::memory_order_acquire)) return address;
   void* handle = library();
   std::lock_guard<std::mutex> lock(loading_);
-  dlerror();
-  void* address = dlsym(handle, name);
-  if (!address) throw ExternalException(kFunctionMissing + loaderMessage());
+  std::string error;
+  void* address = loader::findFunction(handle, name, error);
+  if (!address) throw ExternalException(kFunctionMissing + error);
   functions_[which].store(address, std::memory_order_release);
   return address;
 }

@@ -1,18 +1,17 @@
 #include "sftp_session.h"
 
-#include "session_adapters.h"
-
-#include <fcntl.h>
-#include <strings.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
+
+#include "session_adapters.h"
 
 namespace quorrel {
 
@@ -24,7 +23,10 @@ constexpr int32_t kUnsetErrorCode = -1000;
 
 struct IgnoringCase {
   bool operator()(const std::string& a, const std::string& b) const {
-    return strcasecmp(a.c_str(), b.c_str()) < 0;
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+      return std::tolower(static_cast<unsigned char>(x)) <
+             std::tolower(static_cast<unsigned char>(y));
+    });
   }
 };
 using ConfIndex = std::map<std::string, int32_t, IgnoringCase>;
@@ -42,6 +44,17 @@ void buildConfIndex(PConfPAnsiCharArray names, int32_t count) {
   for (int32_t i = 0; i < count; ++i) index->emplace((*names)[i] ? (*names)[i] : "", i);
   confIndex.store(index.get(), std::memory_order_release);
   confIndexOwner = std::move(index);
+}
+
+// A calendar time in UTC as seconds since 1970, as every system counts them.
+// Fields out of their range carry over, as the C library's functions do.
+int64_t secondsSinceEpoch(const std::tm& utc) {
+  using namespace std::chrono;
+  const year_month firstMonth = year{utc.tm_year + 1900} / January + months{utc.tm_mon};
+  const sys_days firstDay{firstMonth / 1};
+  return duration_cast<seconds>(firstDay.time_since_epoch() + days{utc.tm_mday - 1} +
+                                hours{utc.tm_hour} + minutes{utc.tm_min} + seconds{utc.tm_sec})
+      .count();
 }
 
 }  // namespace
@@ -329,7 +342,7 @@ void TSftpSession::SetUnixMode(const std::string& AFileName, int32_t AMode) {
 void TSftpSession::SetModifiedDate(const std::string& AFileName, std::tm ATimestamp, bool isUTC) {
   fxp_attrs attrs{};
   GetStat(AFileName, attrs);
-  const int64_t seconds = isUTC ? timegm(&ATimestamp) : mktime(&ATimestamp);
+  const int64_t seconds = isUTC ? secondsSinceEpoch(ATimestamp) : mktime(&ATimestamp);
   attrs.flags = QSSH_ATTR_ACMODTIME;
   attrs.mtime = static_cast<uint32_t>(seconds < 0 ? 0 : seconds);
   SetStat(AFileName, attrs);

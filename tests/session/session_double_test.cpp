@@ -306,6 +306,23 @@ TEST_F(SessionDoubleTest, ModifiedDateBefore1970IsStoredAsZeroAndAccessTimeKept)
   EXPECT_EQ(setstats[1][5], "1577836800");
 }
 
+// Fields beyond their range carry over into the next, as the C library's timegm does:
+// month 14 of 2019 is February 2020, its 30th day is 1 March, and so on.
+TEST_F(SessionDoubleTest, ModifiedDateFieldsOutOfRangeCarryOver) {
+  auto session = create();
+  std::tm carried{};
+  carried.tm_year = 2019 - 1900;
+  carried.tm_mon = 13;
+  carried.tm_mday = 30;
+  carried.tm_hour = 25;
+  carried.tm_min = 61;
+  carried.tm_sec = 61;
+  session->SetModifiedDate("/f", carried, true);
+  const auto found = std::find(script().calls.begin(), script().calls.end(), "qsftp_setstat");
+  ASSERT_NE(found, script().calls.end());
+  EXPECT_EQ(script().arguments[found - script().calls.begin()][5], "1583114521");
+}
+
 TEST_F(SessionDoubleTest, SettersChangeOneFieldOfTheReadAttributes) {
   auto session = create();
   session->SetFileSize("/f", 99);

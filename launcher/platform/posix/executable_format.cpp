@@ -1,13 +1,14 @@
-#include "executable_format.h"
 
 #include <QtEndian>
 #include <cstdint>
 
-namespace quorrel {
+#include "platform/system.h"
+
+namespace quorrel::system {
 
 namespace {
 
-// The ELF header fields the check reads.
+// A program here is an ELF file: its header's fields that the check reads.
 constexpr char kElfMagic[] =
     "\x7f"
     "ELF";
@@ -42,4 +43,4 @@ bool isProgramForThisMachine(const QByteArray& head) {
          halfWordAt(head, kMachineOffset) == kThisMachine;
 }
 
-}  // namespace quorrel
+}  // namespace quorrel::system
