@@ -8,7 +8,7 @@
 #include <map>
 #include <optional>
 
-#include "launcher_errors.h"
+#include "exception.h"
 #include "platform/platform.h"
 #include "qt_printers.h"
 

@@ -4,7 +4,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
-#include "launcher_errors.h"
+#include "exception.h"
 #include "platform/settings_store.h"
 
 namespace quorrel::testing {

@@ -3,7 +3,6 @@
 #include <QFileInfo>
 #include <QSettings>
 
-#include "launcher_errors.h"
 
 namespace quorrel {
 

@@ -3,9 +3,17 @@
 #include <QString>
 #include <memory>
 
+#include "exception.h"
+
 class QSettings;
 
 namespace quorrel {
+
+// Raised by the settings store when a value has the wrong type or cannot be written.
+class SettingsError : public Exception {
+ public:
+  using Exception::Exception;
+};
 
 // One open access to the launcher's settings key. Closing it (destruction)
 // releases the key; every reader or writer opens its own.
