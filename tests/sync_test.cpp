@@ -589,7 +589,8 @@ TEST_P(CloseDuringWalkTest, EndsTheFlowQuietlyAndQuits) {
   sync.clickInstall();
   EXPECT_FALSE(watcher.isActive());
   EXPECT_EQ(sync.harness.application.quitRequests, 1);
-  EXPECT_TRUE(sync.harness.messageBox.errors.empty());
+  EXPECT_TRUE(sync.harness.messageBox.errors.empty())
+      << sync.harness.messageBox.errorTexts().join("|").toStdString();
   EXPECT_NE(sync.status(), kCannotConnect);
   EXPECT_LT(form.remote_file_list.size(), 100000);
   expectNothingStrayed(sync);
