@@ -615,6 +615,7 @@ TEST_F(HostileServerTest, OtherSftpVersionsAreRefused) {
                                  .arg(version)))
         << form.Memo1.join('\n').toStdString();
     EXPECT_TRUE(fs::is_empty(sync.local("")));
+    expectNothingStrayed(sync);
   }
 }
 
