@@ -5,14 +5,17 @@
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <memory>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "build_version.h"
 #include "controls.h"
+#include "game_folder.h"
 #include "launcher_config.h"
 #include "platform/platform.h"
 #include "sftp_session.h"
@@ -136,6 +139,17 @@ class TForm1 : public QWidget {
   std::int64_t downloaded_bytes = 0;
   std::int64_t download_total = 0;
 
+  // How far a walk of the patch server's tree may go before the flow gives
+  // up on the server: far beyond any game client, short of what would
+  // exhaust the player's memory or patience.
+  struct WalkLimits {
+    int64_t entriesPerFolder = 250000;
+    int64_t entriesInAll = 500000;
+    size_t depth = 64;
+    std::chrono::seconds time{std::chrono::minutes(30)};
+  };
+  WalkLimits walkLimits;
+
  private:
   void buildControls();
   void wireHandlers();
@@ -159,6 +173,9 @@ class TForm1 : public QWidget {
   std::vector<FileToSync> planTransfers(const QStringList& fileList, FlowKind kind) const;
   void fetchFile(TSftpSession& session, const FileToSync& file);
   bool walkListing(fxp_names* names, TSftpSession& session, QStringList& fileList);
+  void countListedEntries(int32_t count);
+  void walkInto(const QString& name, TSftpSession& session);
+  void logFailure(const std::exception& error);
   std::optional<uint64_t> listedSize(TSftpSession& session, const fxp_name& entry,
                                      const QString& remotePath);
   void finishFlow(FlowKind kind, bool changed);
@@ -189,6 +206,12 @@ class TForm1 : public QWidget {
     QString gameFolder;
     int64_t fileOffsetReached = 0;
     bool closing = false;
+    // The walk: the local folders it is in, the entries listed in each of
+    // the remote folders it is in and in all, and when it must end.
+    std::optional<FolderTrail> trail;
+    std::vector<int64_t> entriesInFolder;
+    int64_t entriesInAll = 0;
+    std::chrono::steady_clock::time_point walkDeadline;
   };
   std::optional<ActiveFlow> flow_;
 };

@@ -3,6 +3,10 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
 #include "colours.h"
 #include "form1.h"
 #include "game_folder.h"
@@ -18,11 +22,17 @@ void pumpMessages() {
   QCoreApplication::processEvents();
 }
 
+// A size no signed 64-bit count holds is as far beyond any disk as the
+// largest one that does, and is refused the same way.
 int64_t parseSize(const QString& text) {
   bool ok = false;
-  const int64_t size = text.toLongLong(&ok);
+  const uint64_t size = text.toULongLong(&ok);
   if (!ok) throw Exception("'" + text.toStdString() + "' is not a valid integer value");
-  return size;
+  return static_cast<int64_t>(std::min<uint64_t>(size, std::numeric_limits<int64_t>::max()));
+}
+
+int64_t saturatingSum(int64_t a, int64_t b) {
+  return a > std::numeric_limits<int64_t>::max() - b ? std::numeric_limits<int64_t>::max() : a + b;
 }
 
 }  // namespace
@@ -87,7 +97,7 @@ void TForm1::runFlow(FlowKind kind) {
   downloaded_bytes = 0;
   download_total = 0;
   for (const FileToSync& file : files)
-    if (file.fetch) download_total += file.listedSize;
+    if (file.fetch) download_total = saturatingSum(download_total, file.listedSize);
   bool changed = false;
   for (const FileToSync& file : files) {
     Memo1 << QStringLiteral("Download ") + file.line;
@@ -98,8 +108,9 @@ void TForm1::runFlow(FlowKind kind) {
       platform_.sleeper.sleep(kPauseBeforeFetch);
       try {
         fetchFile(session, file);
-      } catch (const SftpSessionException&) {
+      } catch (const std::exception& error) {
         if (flow_->closing) return;  // the player closed the launcher; nothing to report
+        logFailure(error);
         throw;
       }
       changed = true;
@@ -166,14 +177,20 @@ bool TForm1::connectAndWalk(FlowKind kind) {
   remote_subdir.clear();
   (update ? update_memo : remote_file_list).clear();
 
+  flow_->trail.emplace(flow_->gameFolder);
+  flow_->entriesInFolder.assign(1, 0);
+  flow_->entriesInAll = 0;
+  flow_->walkDeadline = std::chrono::steady_clock::now() + walkLimits.time;
+
   bool ok = true;
   auto attempt = [&](const std::function<void()>& step) {
     try {
       step();
     } catch (const std::exception& error) {
-      Memo1 << QString::fromUtf8(error.what());
-      setStatus(kRed, QStringLiteral("Cannot connect to patch server. Try again later."));
       ok = false;
+      if (flow_->closing) return;  // the player closed the launcher; nothing to report
+      logFailure(error);
+      setStatus(kRed, QStringLiteral("Cannot connect to patch server. Try again later."));
     }
   };
   attempt([&] { field = newFlowSession(kind); });
@@ -186,6 +203,7 @@ bool TForm1::connectAndWalk(FlowKind kind) {
   return ok && !flow_->closing;
 }
 
+// The size is what follows a line's last "|": a name may hold "|", a size never does.
 std::vector<TForm1::FileToSync> TForm1::planTransfers(const QStringList& fileList,
                                                       FlowKind kind) const {
   const GameFolder folder(flow_->gameFolder);
@@ -193,11 +211,11 @@ std::vector<TForm1::FileToSync> TForm1::planTransfers(const QStringList& fileLis
   for (const QString& line : fileList) {
     FileToSync file;
     file.line = line;
-    const QStringList pieces = explode(QStringLiteral("|"), line, 0);
-    file.remotePath = pieces.value(0);
+    const qsizetype bar = line.lastIndexOf(QChar('|'));
+    file.remotePath = line.left(bar);
     file.relativePath = file.remotePath.mid(remote_root.size() + 1);
     try {
-      file.listedSize = parseSize(pieces.value(1));
+      file.listedSize = parseSize(bar < 0 ? QString() : line.mid(bar + 1));
     } catch (const Exception& error) {
       file.error = error.what();
       files.push_back(file);
@@ -212,11 +230,20 @@ std::vector<TForm1::FileToSync> TForm1::planTransfers(const QStringList& fileLis
 }
 
 void TForm1::fetchFile(TSftpSession& session, const FileToSync& file) {
-  GameFolder(flow_->gameFolder).replaceFile(file.relativePath, [&](TStream& stream) {
-    pumpMessages();
-    flow_->fileOffsetReached = 0;
-    session.DownloadStream(file.remotePath.toStdString(), stream, false);
-  });
+  GameFolder(flow_->gameFolder)
+      .replaceFile(file.relativePath, file.listedSize, [&](TStream& stream) {
+        pumpMessages();
+        flow_->fileOffsetReached = 0;
+        session.DownloadStream(file.remotePath.toStdString(), stream, false);
+      });
+}
+
+// The player sees the short text; the log keeps what was attempted where and
+// what the system answered.
+void TForm1::logFailure(const std::exception& error) {
+  Memo1 << QString::fromUtf8(error.what());
+  if (const auto* io = dynamic_cast<const InOutError*>(&error); io && !io->cause().empty())
+    Memo1 << QString::fromUtf8(io->cause());
 }
 
 // The end state belongs to the folder the flow worked in; when the player has

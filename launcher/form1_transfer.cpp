@@ -11,10 +11,19 @@ namespace quorrel {
 
 namespace {
 
-// The library answers a key that is not known with one of these.
-constexpr int32_t kHostKnown = 0;
-constexpr int32_t kHostNotKnown = 1;
-constexpr int32_t kNoKnownHostsFile = 4;
+// Why a key the build does not pin is refused, by the library's verification status.
+QString refusalReason(int32_t verificationstatus) {
+  switch (verificationstatus) {
+    case QSSH_HOSTKEY_CHANGED:
+      return QStringLiteral("the server's key has changed since it was first seen");
+    case QSSH_HOSTKEY_OTHER_TYPE:
+      return QStringLiteral("the server was first seen with a key of another type");
+    case QSSH_HOSTKEY_UNREADABLE:
+      return QStringLiteral("the file of known keys cannot be read");
+    default:
+      return QStringLiteral("the key's status %1 is not understood").arg(verificationstatus);
+  }
+}
 
 }  // namespace
 
@@ -47,7 +56,9 @@ std::string TForm1::GetInputCallback(bool& cancel) {
 }
 
 // The patch server's key must be one the build names; without such a list
-// the first key seen is remembered and a different one is refused.
+// the first key seen is taken, only when no key is known for the server and
+// on condition that the library stores it (it refuses the key otherwise), and
+// a different one is refused.
 bool TForm1::VerifyHostKeyCallback(const char* host, int32_t port, const char* fingerprint,
                                    int32_t verificationstatus, bool& storehostkey) {
   const QString seen = QString::fromLatin1(fingerprint);
@@ -55,13 +66,14 @@ bool TForm1::VerifyHostKeyCallback(const char* host, int32_t port, const char* f
   if (!config_.hostKeySha256.isEmpty()) {
     if (config_.hostKeySha256.contains(seen)) return true;
     refusal = QStringLiteral("not one of the keys this launcher was built for");
-  } else if (verificationstatus == kHostKnown) {
+  } else if (verificationstatus == QSSH_HOSTKEY_KNOWN) {
     return true;
-  } else if (verificationstatus == kHostNotKnown || verificationstatus == kNoKnownHostsFile) {
+  } else if (verificationstatus == QSSH_HOSTKEY_UNKNOWN ||
+             verificationstatus == QSSH_HOSTKEY_NO_KNOWN_HOSTS) {
     storehostkey = true;
     return true;
   } else {
-    refusal = QStringLiteral("the server's key has changed since it was first seen");
+    refusal = refusalReason(verificationstatus);
   }
   Memo1 << QStringLiteral("Host key of %1 port %2 refused: %3 (%4)")
                .arg(QString::fromUtf8(host))

@@ -1,5 +1,7 @@
 // The tree walk: the patch server's tree becomes a flat file list, and every
 // remote folder gets its local counterpart under the game folder.
+#include <QCoreApplication>
+
 #include "form1.h"
 #include "game_folder.h"
 
@@ -7,10 +9,17 @@ namespace quorrel {
 
 namespace {
 
-// Names that could reach outside the folder being walked are never made into paths.
-bool isUsableName(const QString& name) {
+// Names that could reach outside the folder being walked are never made into
+// paths, nor are names that do not survive as text: the launcher would ask
+// the server for another file than the one it listed.
+bool isUsableName(const char* raw, const QString& name) {
   return !name.isEmpty() && !name.contains(QChar('/')) && !name.contains(QChar('\\')) &&
-         !name.contains(QChar(0));
+         !name.contains(QChar(0)) && name.toUtf8() == QByteArray(raw);
+}
+
+// Ends the walk and, through the flow's guard around it, the flow.
+[[noreturn]] void stopWalk(const QString& bound) {
+  throw Exception("Stopped listing the patch server: " + bound.toStdString());
 }
 
 }  // namespace
@@ -60,22 +69,27 @@ bool TForm1::ListingCallback_update(fxp_names* names) {
   return walkListing(names, *sftp_update, update_memo);
 }
 
+// Every batch gives the window its turn, so that closing it ends the walk.
 bool TForm1::walkListing(fxp_names* names, TSftpSession& session, QStringList& fileList) {
-  const GameFolder folder(flow_ ? flow_->gameFolder : wow_path);
+  QCoreApplication::processEvents();
+  if (flow_->closing) return false;
+  countListedEntries(names->nnames);
   for (int32_t index = 0; index < names->nnames; ++index) {
     const fxp_name& entry = names->names[index];
     const QString name = QString::fromUtf8(entry.filename);
     if (name == QStringLiteral(".") || name == QStringLiteral("..")) continue;
-    if (!isUsableName(name)) {
-      Memo1 << QStringLiteral("Skipping \"%1\" in %2%3: not a usable file name")
-                   .arg(name, remote_root, remote_subdir);
+    QString unusable;
+    if (!isUsableName(entry.filename, name))
+      unusable = QStringLiteral("not a usable file name");
+    else if (!GameFolder::canHoldName(name))
+      unusable = QStringLiteral("the name is too long for the disk");
+    if (!unusable.isEmpty()) {
+      Memo1 << QStringLiteral("Skipping \"%1\" in %2%3: %4")
+                   .arg(name, remote_root, remote_subdir, unusable);
       continue;
     }
     if ((entry.attrs.permissions & QSSH_MODE_TYPE_MASK) == QSSH_MODE_DIRECTORY) {
-      remote_subdir += QChar('/') + name;
-      folder.makeFolder(remote_subdir);
-      session.ListDir((remote_root + remote_subdir).toStdString());
-      remote_subdir.chop(1 + explode(QStringLiteral("/"), remote_subdir, 0).constLast().size());
+      walkInto(name, session);
     } else {
       const QString remotePath = remote_root + remote_subdir + QChar('/') + name;
       const std::optional<uint64_t> size = listedSize(session, entry, remotePath);
@@ -83,6 +97,35 @@ bool TForm1::walkListing(fxp_names* names, TSftpSession& session, QStringList& f
     }
   }
   return true;
+}
+
+void TForm1::countListedEntries(int32_t count) {
+  ActiveFlow& flow = *flow_;
+  flow.entriesInFolder.back() += count;
+  flow.entriesInAll += count;
+  if (flow.entriesInFolder.back() > walkLimits.entriesPerFolder)
+    stopWalk(QStringLiteral("more than %1 entries in the folder %2%3")
+                 .arg(walkLimits.entriesPerFolder)
+                 .arg(remote_root, remote_subdir));
+  if (flow.entriesInAll > walkLimits.entriesInAll)
+    stopWalk(QStringLiteral("more than %1 entries in all").arg(walkLimits.entriesInAll));
+  if (std::chrono::steady_clock::now() > flow.walkDeadline)
+    stopWalk(QStringLiteral("the listing took more than %1 seconds").arg(walkLimits.time.count()));
+}
+
+void TForm1::walkInto(const QString& name, TSftpSession& session) {
+  ActiveFlow& flow = *flow_;
+  if (flow.trail->depth() >= walkLimits.depth)
+    stopWalk(QStringLiteral("folders nested more than %1 deep at %2%3/%4")
+                 .arg(walkLimits.depth)
+                 .arg(remote_root, remote_subdir, name));
+  remote_subdir += QChar('/') + name;
+  flow.trail->enter(name);
+  flow.entriesInFolder.push_back(0);
+  session.ListDir((remote_root + remote_subdir).toStdString());
+  flow.entriesInFolder.pop_back();
+  flow.trail->leave();
+  remote_subdir.chop(1 + explode(QStringLiteral("/"), remote_subdir, 0).constLast().size());
 }
 
 }  // namespace quorrel

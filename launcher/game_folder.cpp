@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -10,9 +11,12 @@
 
 #include <QFile>
 #include <QStringList>
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <utility>
 
 #include "io_error.h"
 
@@ -23,6 +27,10 @@ namespace {
 std::string realPath(const QByteArray& path) {
   char resolved[PATH_MAX];
   return ::realpath(path.constData(), resolved) ? std::string(resolved) : std::string();
+}
+
+std::string text(const QByteArray& bytes) {
+  return bytes.toStdString();
 }
 
 // A descriptor closed at the end of its scope.
@@ -38,6 +46,7 @@ class Descriptor {
     if (fd_ >= 0) ::close(fd_);
   }
   int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
 
  private:
   int fd_;
@@ -47,64 +56,124 @@ QStringList componentsOf(const QString& relative) {
   return relative.split(QChar('/'), Qt::SkipEmptyParts);
 }
 
+// The game folder's path without a trailing separator, so that paths built
+// from it read well in messages.
+QByteArray rootPathOf(const QString& root) {
+  QByteArray path = QFile::encodeName(root);
+  while (path.size() > 1 && path.endsWith('/')) path.chop(1);
+  return path;
+}
+
+bool leadsInside(const QByteArray& path, const QByteArray& rootPath) {
+  const std::string rootReal = realPath(rootPath);
+  return !rootReal.empty() && realPath(path).rfind(rootReal + "/", 0) == 0;
+}
+
+Descriptor openGameFolder(const QByteArray& rootPath) {
+  Descriptor folder(::open(rootPath.constData(), O_DIRECTORY | O_RDONLY | O_CLOEXEC));
+  if (folder.get() < 0)
+    throw InOutError::fromErrno(errno, "Cannot open the game folder " + text(rootPath));
+  return folder;
+}
+
+// Opens the folder `name` of `parent`; a link is followed only where it
+// leads to a folder inside the game folder.
+Descriptor openFolderIn(int parent, const QByteArray& name, const QByteArray& path,
+                        const QByteArray& rootPath) {
+  int flags = O_DIRECTORY | O_RDONLY | O_CLOEXEC | O_NOFOLLOW;
+  struct stat entry {};
+  if (::fstatat(parent, name.constData(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISLNK(entry.st_mode)) {
+    if (!leadsInside(path, rootPath))
+      throw InOutError(kAccessDenied, text(path) + " links outside the game folder");
+    flags &= ~O_NOFOLLOW;
+  }
+  Descriptor folder(::openat(parent, name.constData(), flags));
+  if (folder.get() < 0) throw InOutError::fromErrno(errno, "Cannot open the folder " + text(path));
+  return folder;
+}
+
+// Short whatever the target's name, so that any name the disk holds can be
+// fetched, and never the same twice in one process.
+QByteArray temporaryName() {
+  static std::atomic<unsigned> made{0};
+  return ".quorrel-" + QByteArray::number(::getpid()) + '-' + QByteArray::number(++made) + ".part";
+}
+
+// Writes a fetched file, never past the size the listing gave it.
+class ListedSizeStream : public TStream {
+ public:
+  ListedSizeStream(int fd, QByteArray path, QString relative, int64_t size)
+      : fd_(fd), path_(std::move(path)), relative_(std::move(relative)), size_(size) {}
+  void setPosition(int64_t position) override { position_ = position; }
+  int64_t read(void*, int64_t) override { return 0; }  // a fetch only writes
+  int64_t write(const void* buffer, int64_t count) override {
+    if (position_ < 0 || count > size_ - position_)
+      throw Exception("The server sent more than the " + std::to_string(size_) +
+                      " bytes listed for " + relative_.toStdString());
+    const char* bytes = static_cast<const char*>(buffer);
+    for (int64_t done = 0; done < count;) {
+      const ssize_t put = ::pwrite(fd_.get(), bytes + done, static_cast<size_t>(count - done),
+                                   static_cast<off_t>(position_ + done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0)
+        throw InOutError::fromErrno(put < 0 ? errno : ENOSPC, "Cannot write " + text(path_));
+      done += put;
+    }
+    position_ += count;
+    reached_ = std::max(reached_, position_);
+    return count;
+  }
+  // Closes the file once it holds exactly the listed size.
+  void finish() {
+    if (reached_ != size_)
+      throw Exception("The server sent " + std::to_string(reached_) + " of the " +
+                      std::to_string(size_) + " bytes listed for " + relative_.toStdString());
+    if (::close(fd_.release()) != 0)
+      throw InOutError::fromErrno(errno, "Cannot write " + text(path_));
+  }
+
+ private:
+  Descriptor fd_;
+  QByteArray path_;
+  QString relative_;
+  int64_t size_;
+  int64_t position_ = 0;
+  int64_t reached_ = 0;
+};
+
 }  // namespace
 
 class GameFolder::Parent {
  public:
-  Parent(Descriptor folder, QByteArray name, QByteArray path)
-      : folder(std::move(folder)), name(std::move(name)), path(std::move(path)) {}
+  Parent(Descriptor folder, QByteArray name, QByteArray folderPath)
+      : folder(std::move(folder)), name(std::move(name)), folderPath(std::move(folderPath)) {}
+  QByteArray path() const { return folderPath + '/' + name; }
+  QByteArray pathOf(const QByteArray& other) const { return folderPath + '/' + other; }
   Descriptor folder;
-  QByteArray name;  // the last component
-  QByteArray path;  // the whole local path, for messages and link checks
+  QByteArray name;        // the last component
+  QByteArray folderPath;  // the path of `folder`, for messages and link checks
 };
 
 GameFolder::GameFolder(QString root) : root_(std::move(root)) {}
 
-// Opens each folder on the way with links followed only where they stay
-// inside the game folder.
+bool GameFolder::canHoldName(const QString& name) {
+  return QFile::encodeName(name).size() <= NAME_MAX;
+}
+
 GameFolder::Parent GameFolder::openParent(const QString& relative) const {
-  const QByteArray rootPath = QFile::encodeName(root_);
-  const std::string rootReal = realPath(rootPath);
-  Descriptor folder(::open(rootPath.constData(), O_DIRECTORY | O_RDONLY | O_CLOEXEC));
-  if (folder.get() < 0) throw InOutError::fromErrno(errno);
+  const QByteArray rootPath = rootPathOf(root_);
+  Descriptor folder = openGameFolder(rootPath);
   const QStringList components = componentsOf(relative);
-  if (components.isEmpty()) throw InOutError(kInvalidFilename);
+  if (components.isEmpty())
+    throw InOutError(kInvalidFilename, "No file name in " + relative.toStdString());
   QByteArray path = rootPath;
   for (qsizetype i = 0; i + 1 < components.size(); ++i) {
     const QByteArray name = QFile::encodeName(components[i]);
     path += '/' + name;
-    int flags = O_DIRECTORY | O_RDONLY | O_CLOEXEC | O_NOFOLLOW;
-    struct stat entry {};
-    if (::fstatat(folder.get(), name.constData(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISLNK(entry.st_mode)) {
-      const std::string target = realPath(path);
-      if (rootReal.empty() || target.rfind(rootReal + "/", 0) != 0) throw InOutError(kAccessDenied);
-      flags &= ~O_NOFOLLOW;
-    }
-    Descriptor next(::openat(folder.get(), name.constData(), flags));
-    if (next.get() < 0) throw InOutError::fromErrno(errno);
-    folder = std::move(next);
+    folder = openFolderIn(folder.get(), name, path, rootPath);
   }
-  const QByteArray last = QFile::encodeName(components.last());
-  return Parent(std::move(folder), last, path + '/' + last);
-}
-
-void GameFolder::makeFolder(const QString& relative) const {
-  const Parent parent = openParent(relative);
-  if (::mkdirat(parent.folder.get(), parent.name.constData(), 0755) == 0) return;
-  const int error = errno;
-  // A folder already there is used as it is; a link to one inside the game folder too.
-  struct stat entry {};
-  if (error == EEXIST && ::fstatat(parent.folder.get(), parent.name.constData(), &entry, 0) == 0 &&
-      S_ISDIR(entry.st_mode)) {
-    struct stat link {};
-    ::fstatat(parent.folder.get(), parent.name.constData(), &link, AT_SYMLINK_NOFOLLOW);
-    if (!S_ISLNK(link.st_mode)) return;
-    const std::string rootReal = realPath(QFile::encodeName(root_));
-    if (!rootReal.empty() && realPath(parent.path).rfind(rootReal + "/", 0) == 0) return;
-    throw InOutError(kAccessDenied);
-  }
-  throw InOutError::fromErrno(error);
+  return Parent(std::move(folder), QFile::encodeName(components.last()), path);
 }
 
 int64_t GameFolder::fileSize(const QString& relative) const {
@@ -113,36 +182,42 @@ int64_t GameFolder::fileSize(const QString& relative) const {
     struct stat entry {};
     if (::fstatat(parent.folder.get(), parent.name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0)
       return -1;
-    if (S_ISLNK(entry.st_mode)) {
-      const std::string rootReal = realPath(QFile::encodeName(root_));
-      if (realPath(parent.path).rfind(rootReal + "/", 0) != 0 ||
-          ::fstatat(parent.folder.get(), parent.name.constData(), &entry, 0) != 0)
-        return -1;
-    }
+    if (S_ISLNK(entry.st_mode) &&
+        (!leadsInside(parent.path(), rootPathOf(root_)) ||
+         ::fstatat(parent.folder.get(), parent.name.constData(), &entry, 0) != 0))
+      return -1;
     return S_ISREG(entry.st_mode) ? static_cast<int64_t>(entry.st_size) : -1;
   } catch (const InOutError&) {
     return -1;
   }
 }
 
-void GameFolder::replaceFile(const QString& relative,
+void GameFolder::replaceFile(const QString& relative, int64_t size,
                              const std::function<void(TStream&)>& fetch) const {
   const Parent parent = openParent(relative);
   struct stat entry {};
   if (::fstatat(parent.folder.get(), parent.name.constData(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
       S_ISDIR(entry.st_mode))
-    throw InOutError(kAccessDenied);
-  const QByteArray temporary = '.' + parent.name + ".quorrel-part";
-  ::unlinkat(parent.folder.get(), temporary.constData(), 0);
+    throw InOutError(kAccessDenied, text(parent.path()) + " is a folder");
+  struct statvfs disk {};
+  if (::fstatvfs(parent.folder.get(), &disk) != 0)
+    throw InOutError::fromErrno(errno, "Cannot read the free space of " + text(parent.folderPath));
+  const uint64_t freeBytes = uint64_t{disk.f_bavail} * disk.f_frsize;
+  if (size < 0 || static_cast<uint64_t>(size) > freeBytes)
+    throw InOutError(kDiskFull, relative.toStdString() + " is listed with " + std::to_string(size) +
+                                    " bytes; the disk of " + text(parent.folderPath) + " has " +
+                                    std::to_string(freeBytes) + " bytes free");
+
+  const QByteArray temporary = temporaryName();
   const int fd = ::openat(parent.folder.get(), temporary.constData(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) throw InOutError::fromErrno(errno);
-  TFileStream stream(fd, parent.path.toStdString());
+  if (fd < 0) throw InOutError::fromErrno(errno, "Cannot create " + text(parent.pathOf(temporary)));
+  ListedSizeStream stream(fd, parent.pathOf(temporary), relative, size);
   try {
     fetch(stream);
     // Not synced to the disk: a file a crash leaves short has another size,
     // and the next run fetches it again.
-    stream.close();
+    stream.finish();
   } catch (...) {
     ::unlinkat(parent.folder.get(), temporary.constData(), 0);
     throw;
@@ -151,7 +226,8 @@ void GameFolder::replaceFile(const QString& relative,
                  parent.name.constData()) != 0) {
     const int error = errno;
     ::unlinkat(parent.folder.get(), temporary.constData(), 0);
-    throw InOutError::fromErrno(error);
+    throw InOutError::fromErrno(
+        error, "Cannot move " + text(parent.pathOf(temporary)) + " to " + text(parent.path()));
   }
 }
 
@@ -199,6 +275,35 @@ GameFolderLock::GameFolderLock(GameFolderLock&& other) noexcept : fd_(other.fd_)
 
 GameFolderLock::~GameFolderLock() {
   if (fd_ >= 0) ::close(fd_);  // closing the last descriptor releases the lock
+}
+
+FolderTrail::FolderTrail(QString root) : root_(std::move(root)) {}
+
+FolderTrail::~FolderTrail() {
+  for (const int fd : folders_) ::close(fd);
+}
+
+void FolderTrail::enter(const QString& name) {
+  const QByteArray rootPath = rootPathOf(root_);
+  if (folders_.empty()) {
+    folders_.push_back(openGameFolder(rootPath).release());
+    path_ = rootPath;
+  }
+  const QByteArray encoded = QFile::encodeName(name);
+  const QByteArray path = path_ + '/' + encoded;
+  if (::mkdirat(folders_.back(), encoded.constData(), 0755) != 0 && errno != EEXIST)
+    throw InOutError::fromErrno(errno, "Cannot create the folder " + text(path));
+  // A folder already there is used as it is; a link to one inside the game folder too.
+  Descriptor folder = openFolderIn(folders_.back(), encoded, path, rootPath);
+  folders_.push_back(folder.release());
+  path_ = path;
+}
+
+void FolderTrail::leave() {
+  if (folders_.size() < 2) return;
+  ::close(folders_.back());
+  folders_.pop_back();
+  path_.truncate(path_.lastIndexOf('/'));
 }
 
 }  // namespace quorrel

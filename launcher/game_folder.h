@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "stream.h"
 
@@ -16,13 +19,19 @@ class GameFolder {
  public:
   explicit GameFolder(QString root);
 
-  // Creates the folder (one level; its parent exists) unless a folder is there.
-  void makeFolder(const QString& relative) const;
+  // Whether a name from the server can name a file or folder on this disk
+  // just as the server spells it.
+  static bool canHoldName(const QString& name);
+
   // The size of the file there, or -1 when no file is there.
   int64_t fileSize(const QString& relative) const;
   // Fetches into a temporary file beside the target and, only when `fetch`
-  // succeeds, puts it in the target's place; otherwise the old file stays.
-  void replaceFile(const QString& relative, const std::function<void(TStream&)>& fetch) const;
+  // succeeds and delivers exactly `size` bytes, puts it in the target's
+  // place; otherwise the old file stays. A size larger than the free space of
+  // the disk is refused before anything is fetched, and the stream refuses
+  // any byte past `size`.
+  void replaceFile(const QString& relative, int64_t size,
+                   const std::function<void(TStream&)>& fetch) const;
 
  private:
   // An open descriptor of the folder that holds `relative`'s last component.
@@ -56,6 +65,28 @@ class GameFolderLock {
  private:
   explicit GameFolderLock(int fd) : fd_(fd) {}
   int fd_;
+};
+
+// The folders from the game folder down to the one a walk is in, each held
+// open, so that a step deeper costs the same at any depth.
+class FolderTrail {
+ public:
+  explicit FolderTrail(QString root);
+  ~FolderTrail();
+  FolderTrail(const FolderTrail&) = delete;
+  FolderTrail& operator=(const FolderTrail&) = delete;
+
+  // Steps into the folder `name` of the current one, creating it (one level)
+  // when no folder is there.
+  void enter(const QString& name);
+  void leave();
+  // The folders entered and not yet left.
+  size_t depth() const { return folders_.empty() ? 0 : folders_.size() - 1; }
+
+ private:
+  QString root_;
+  std::vector<int> folders_;  // open descriptors, the game folder first
+  QByteArray path_;           // the current folder's path, for messages and link checks
 };
 
 }  // namespace quorrel

@@ -1,6 +1,7 @@
 #include "io_error.h"
 
 #include <cerrno>
+#include <cstring>
 
 namespace quorrel {
 
@@ -41,6 +42,8 @@ std::string ioErrorMessage(int code) {
       return "Too many open files";
     case kAccessDenied:
       return "File access denied";
+    case kDiskFull:
+      return "Disk full";
     default:
       return "I/O error " + std::to_string(code);
   }
@@ -48,12 +51,15 @@ std::string ioErrorMessage(int code) {
 
 }  // namespace
 
-InOutError::InOutError(int code) : Exception(ioErrorMessage(code)), code_(code) {}
+InOutError::InOutError(int code, std::string cause)
+    : InOutError(code, ioErrorMessage(code), std::move(cause)) {}
 
-InOutError InOutError::fromErrno(int errnoValue) {
+InOutError InOutError::fromErrno(int errnoValue, const std::string& attempt) {
+  const std::string cause =
+      attempt.empty() ? std::string() : attempt + ": " + std::strerror(errnoValue);
   const int code = mappedCode(errnoValue);
-  if (code != 0) return InOutError(code);
-  return InOutError(errnoValue, "I/O error " + std::to_string(errnoValue));
+  if (code != 0) return InOutError(code, cause);
+  return InOutError(errnoValue, "I/O error " + std::to_string(errnoValue), cause);
 }
 
 }  // namespace quorrel

@@ -1,5 +1,6 @@
 #include "connect.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -128,8 +129,19 @@ SessionPtr newSession(ContextState& state, int fd, const std::string& host, int 
   return session;
 }
 
-int32_t knownHostsStatus(ssh_session session, const std::string& knownHosts) {
-  if (::access(knownHosts.c_str(), R_OK) != 0) return QSSH_HOSTKEY_NO_KNOWN_HOSTS;
+// A missing file holds no entry; a file that is there but cannot be read
+// might hold one, so it never counts as a first meeting.
+int32_t knownHostsStatus(ContextState& state, ssh_session session, const std::string& knownHosts) {
+  const int fd = ::open(knownHosts.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) return QSSH_HOSTKEY_NO_KNOWN_HOSTS;
+  struct stat info {};
+  const bool readable = fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  const std::string reason = fd < 0 ? std::strerror(errno) : "not a regular file";
+  if (fd >= 0) ::close(fd);
+  if (!readable) {
+    state.print("Cannot read the known-hosts file " + knownHosts + ": " + reason, true);
+    return QSSH_HOSTKEY_UNREADABLE;
+  }
   switch (ssh_session_is_known_server(session)) {
     case SSH_KNOWN_HOSTS_OK:
       return QSSH_HOSTKEY_KNOWN;
@@ -139,8 +151,12 @@ int32_t knownHostsStatus(ssh_session session, const std::string& knownHosts) {
       return QSSH_HOSTKEY_CHANGED;
     case SSH_KNOWN_HOSTS_OTHER:
       return QSSH_HOSTKEY_OTHER_TYPE;
-    default:
+    case SSH_KNOWN_HOSTS_NOT_FOUND:
       return QSSH_HOSTKEY_NO_KNOWN_HOSTS;
+    default:
+      state.print("Cannot read the known-hosts file " + knownHosts + ": " + ssh_get_error(session),
+                  true);
+      return QSSH_HOSTKEY_UNREADABLE;
   }
 }
 
@@ -179,7 +195,7 @@ void verifyHostKey(ContextState& state, ssh_session session, const std::string& 
   ssh_pki_export_pubkey_base64(key.get(), &rawBase64);
   SshText base64(rawBase64);
   const std::string keyType = ssh_key_type_to_char(ssh_key_type(key.get()));
-  const int32_t status = knownHostsStatus(session, knownHostsFile(conf));
+  const int32_t status = knownHostsStatus(state, session, knownHostsFile(conf));
   state.print("Host key " + keyType + " " + fingerprint + ", known-hosts status " +
               std::to_string(status));
 
@@ -197,13 +213,15 @@ void verifyHostKey(ContextState& state, ssh_session session, const std::string& 
   if (!accepted)
     fail(QSSH_ERR_HOSTKEY_REJECTED, "Host key rejected: " + keyType + " " + fingerprint + " of " +
                                         host + " port " + std::to_string(port));
+  // A key accepted on condition that it is remembered is refused when it
+  // cannot be: otherwise the next connection would meet any key as a first one.
   if (store) {
     const std::string file = knownHostsFile(conf);
     makeParentFolder(file);
-    if (ssh_session_update_known_hosts(session) == SSH_OK)
-      state.print("Host key stored in " + file);
-    else
-      state.print("Could not store the host key in " + file + ": " + ssh_get_error(session), true);
+    if (ssh_session_update_known_hosts(session) != SSH_OK)
+      fail(QSSH_ERR_HOSTKEY_REJECTED,
+           "Host key refused: it cannot be stored in " + file + ": " + ssh_get_error(session));
+    state.print("Host key stored in " + file);
   }
 }
 

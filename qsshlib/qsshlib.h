@@ -105,7 +105,8 @@ typedef enum TProxyTypes {
 #define QSSH_HOSTKEY_UNKNOWN 1        /* the host is not in the known-hosts file */
 #define QSSH_HOSTKEY_CHANGED 2        /* the host is known with another key */
 #define QSSH_HOSTKEY_OTHER_TYPE 3     /* the host is known with a key of another type */
-#define QSSH_HOSTKEY_NO_KNOWN_HOSTS 4 /* the known-hosts file is missing or unreadable */
+#define QSSH_HOSTKEY_NO_KNOWN_HOSTS 4 /* there is no known-hosts file */
+#define QSSH_HOSTKEY_UNREADABLE 5     /* the known-hosts file is there but cannot be read */
 
 /* fxp_errtype: 0 and up are SFTP status codes (2 no such file, 3 permission
  * denied, 4 failure, ...); the library's own failures use these. */

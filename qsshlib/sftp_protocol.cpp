@@ -11,6 +11,7 @@ namespace qssh {
 namespace {
 
 constexpr size_t kReadChunk = 256 * 1024;
+constexpr uint32_t kSftpVersion = 3;
 // The longest single wait, so an abort request is seen soon.
 constexpr std::chrono::milliseconds kWaitSlice(Deadline::kSliceMs);
 
@@ -109,7 +110,7 @@ SftpClient::SftpClient(Transport& transport, WaitRules rules, size_t maxPacket)
 
 void SftpClient::start() {
   Writer init;
-  init.u8(FXP_INIT).u32(3);
+  init.u8(FXP_INIT).u32(kSftpVersion);
   Writer framed;
   framed.str(init.bytes());
   transport_.write(framed.bytes());
@@ -118,6 +119,13 @@ void SftpClient::start() {
   Packet version = wait(0);
   if (version.type != FXP_VERSION) badMessage();
   Reader reader(version.body);
+  // Every packet this client reads and writes has the layout of version 3;
+  // a server that answers with another version would be misread.
+  const uint32_t number = reader.u32();
+  if (number != kSftpVersion)
+    fail(QSSH_ERR_SFTP_START, "The server speaks SFTP version " + std::to_string(number) +
+                                  "; only version " + std::to_string(kSftpVersion) +
+                                  " is supported");
   while (true) {
     std::string_view name, data;
     try {
@@ -156,9 +164,12 @@ bool SftpClient::takePacket(Packet& packet) {
   packet.type = static_cast<uint8_t>(start[0]);
   if (length < 5) badMessage();
   // Every answer has an id after its type but the version answer, which has
-  // its version number there: it is taken as the answer to request 0.
-  packet.id = packet.type == FXP_VERSION ? 0 : bigEndian32(start + 1);
-  packet.body.assign(start + 5, length - 5);
+  // its version number there: it is taken as the answer to request 0, with
+  // the number kept at the start of its body.
+  const bool isVersion = packet.type == FXP_VERSION;
+  packet.id = isVersion ? 0 : bigEndian32(start + 1);
+  const size_t bodyStart = isVersion ? 1 : 5;
+  packet.body.assign(start + bodyStart, length - bodyStart);
   consumed_ += 4 + size_t{length};
   if (consumed_ == received_.size()) {
     received_.clear();

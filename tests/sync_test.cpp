@@ -1,5 +1,6 @@
 // The fresh install and the patch update of the real window against a real sshd.
 #include <sys/stat.h>
+
 #include <QTimer>
 
 #include "game_folder.h"
@@ -8,7 +9,6 @@
 namespace quorrel::testing {
 namespace {
 
-const QColor kRed(255, 0, 0);
 const QString kCannotConnect = "Cannot connect to patch server. Try again later.";
 
 // Everything a game tree may hold, and what the server later changes in it.
@@ -204,6 +204,55 @@ TEST_F(SyncFailureTest, ChangedHostKeyIsRefusedAndLogged) {
   })) << form.Memo1.join('\n').toStdString();
 }
 
+// A first key is taken only when no key is known for the server and the key
+// is stored; a refused key is not remembered, so the next attempt is refused too.
+struct FirstKeyCase {
+  const char* name;
+  std::function<void(const fs::path& knownHosts)> prepare;
+  std::function<QString(const fs::path& knownHosts)> logged;
+};
+
+class FirstKeyTest : public SyncScenarioTest, public ::testing::WithParamInterface<FirstKeyCase> {};
+
+TEST_P(FirstKeyTest, IsRefusedWhenItCannotBeCheckedOrStored) {
+  SyncHarness sync;
+  sync.serve("WoW.exe", "client");
+  const fs::path knownHosts = sync.dataHome / "qsshlib" / "known_hosts";
+  fs::create_directories(knownHosts.parent_path());
+  GetParam().prepare(knownHosts);
+  TForm1& form = sync.start("game", false);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    form.Memo1.clear();
+    form.installClick(form.install);
+    EXPECT_EQ(sync.status(), kCannotConnect);
+    EXPECT_EQ(form.connstatus->fontColor(), kRed);
+    const QString logged = GetParam().logged(knownHosts);
+    EXPECT_TRUE(std::any_of(form.Memo1.begin(), form.Memo1.end(),
+                            [&](const QString& line) { return line.contains(logged); }))
+        << logged.toStdString() << "\n"
+        << form.Memo1.join('\n').toStdString();
+  }
+  EXPECT_FALSE(fs::exists(sync.local("WoW.exe")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FirstKeyTest,
+    ::testing::Values(
+        FirstKeyCase{
+            "KnownHostsUnreadable",
+            [](const fs::path& knownHosts) { fs::create_directory(knownHosts); },
+            [](const fs::path&) { return QString("(the file of known keys cannot be read)"); }},
+        FirstKeyCase{"KeyNotStorable",
+                     [](const fs::path& knownHosts) {
+                       fs::create_symlink(knownHosts.parent_path() / "missing" / "known_hosts",
+                                          knownHosts);
+                     },
+                     [](const fs::path& knownHosts) {
+                       return QString::fromStdString("Host key refused: it cannot be stored in " +
+                                                     knownHosts.string());
+                     }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(SyncFailureTest, PinnedHostKeysDecideAlone) {
   for (const bool pinnedRight : {false, true}) {
     SyncHarness sync;
@@ -226,6 +275,10 @@ TEST_F(SyncFailureTest, LocalFileWhereAFolderBelongsEndsTheWalk) {
   EXPECT_EQ(sync.status(), kCannotConnect);
   EXPECT_EQ(readBytes(sync.local("Data")), "a file, not a folder");
   EXPECT_FALSE(form.play->isEnabled());
+  // The player reads the status line; support reads what happened where.
+  EXPECT_TRUE(form.Memo1.contains(
+      QString("Cannot open the folder %1/Data: Not a directory").arg(sync.game)))
+      << form.Memo1.join('\n').toStdString();
 }
 
 TEST_F(SyncFailureTest, FolderWhereAFileBelongsEndsTheFlowWithTheErrorBox) {
@@ -239,14 +292,19 @@ TEST_F(SyncFailureTest, FolderWhereAFileBelongsEndsTheFlowWithTheErrorBox) {
   EXPECT_FALSE(form.play->isEnabled());
 }
 
-TEST_F(SyncFailureTest, NameWithABarEndsTheFlowWithTheErrorBox) {
+// The size follows a line's last "|", so a "|" in a name is only part of the name.
+TEST_F(SyncFailureTest, NamesWithABarAreUpdatedLikeAnyOther) {
   SyncHarness sync;
   sync.serve("we|ird.MPQ", "x");
+  sync.serve("p|q", "the file p|q");
   TForm1& form = sync.start("game", true);
   QTest::mouseClick(form.startUpdate, Qt::LeftButton);
-  EXPECT_EQ(sync.harness.messageBox.errorTexts(),
-            QStringList{"'ird.MPQ' is not a valid integer value."});
-  EXPECT_FALSE(form.play->isEnabled());
+  EXPECT_TRUE(sync.harness.messageBox.errors.empty())
+      << sync.harness.messageBox.errorTexts().join("|").toStdString();
+  EXPECT_EQ(sync.status(), "Update complete. Ready to play!");
+  EXPECT_EQ(readBytes(sync.local("we|ird.MPQ")), "x");
+  EXPECT_EQ(readBytes(sync.local("p|q")), "the file p|q");
+  EXPECT_TRUE(form.play->isEnabled());
 }
 
 // Stops the server, or clicks the close button, once the first block of a file has arrived.
@@ -275,6 +333,75 @@ TEST_F(SyncFailureTest, ServerDyingInTheMiddleOfAFileKeepsTheOldFile) {
       << sync.harness.messageBox.errors[0].text.toStdString();
   EXPECT_FALSE(form.play->isEnabled());
   EXPECT_EQ(std::distance(fs::directory_iterator(sync.local("")), fs::directory_iterator()), 2);
+}
+
+TEST_F(SyncFailureTest, GameFolderDeletedDuringATransferIsLoggedWithItsCause) {
+  SyncHarness sync;
+  sync.serve("big.MPQ", randomBytes(16 * 1024 * 1024, 10));
+  TForm1& form = sync.start("game", false);
+  QTimer watcher;
+  onFirstBlock(form, watcher, [&] { fs::remove_all(sync.local("")); });
+  sync.clickInstall();
+
+  EXPECT_EQ(sync.harness.messageBox.errorTexts(), QStringList{"Invalid filename."});
+  EXPECT_TRUE(std::any_of(form.Memo1.begin(), form.Memo1.end(), [&](const QString& line) {
+    return line.startsWith("Cannot move " + sync.game + "/.quorrel-") &&
+           line.endsWith(sync.game + "/big.MPQ: No such file or directory");
+  })) << form.Memo1.join('\n').toStdString();
+  EXPECT_FALSE(fs::exists(sync.local("")));
+}
+
+// A small disk of the test's own over a folder, gone with the object.
+class SmallDisk {
+ public:
+  SmallDisk(const fs::path& at, bool readOnly) : at_(at) {
+    mount({"-t", "tmpfs", "-o", "size=4m,mode=0755", "tmpfs", at_.string()});
+    if (readOnly) mount({"-o", "remount,ro", at_.string()});
+  }
+  ~SmallDisk() { runCommand({"umount", "-l", at_.string()}); }
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+
+ private:
+  static void mount(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "mount");
+    const CommandResult result = runCommand(arguments);
+    if (result.exitCode != 0) throw std::runtime_error("mount failed: " + result.err);
+  }
+  fs::path at_;
+};
+
+// What the disk answers reaches the log as the system said it; the player
+// sees the texts of the error box and the status line.
+TEST_F(SyncFailureTest, FullDiskIsReportedAsAFullDisk) {
+  SyncHarness sync;
+  sync.serve("big.MPQ", randomBytes(3 * 1024 * 1024, 11));
+  TForm1& form = sync.start("game", true);
+  SmallDisk disk(sync.local(""), false);
+  writeBytes(sync.local("big.MPQ"), "the old version");
+  QTimer watcher;
+  onFirstBlock(form, watcher, [&] { writeBytes(sync.local("filler"), std::string(2 << 20, 'f')); });
+  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+
+  EXPECT_EQ(sync.harness.messageBox.errorTexts(), QStringList{"Disk full."});
+  EXPECT_TRUE(std::any_of(form.Memo1.begin(), form.Memo1.end(), [&](const QString& line) {
+    return line.startsWith("Cannot write " + sync.game + "/.quorrel-") &&
+           line.endsWith(": No space left on device");
+  })) << form.Memo1.join('\n').toStdString();
+  EXPECT_EQ(readBytes(sync.local("big.MPQ")), "the old version");
+  EXPECT_EQ(std::distance(fs::directory_iterator(sync.local("")), fs::directory_iterator()), 2);
+}
+
+TEST_F(SyncFailureTest, ReadOnlyGameFolderKeepsTheStatusTextAndLogsTheCause) {
+  SyncHarness sync;
+  sync.serve("Data/a.MPQ", "a");
+  TForm1& form = sync.start("game", true);
+  SmallDisk disk(sync.local(""), true);
+  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+  EXPECT_EQ(sync.status(), kCannotConnect);
+  EXPECT_TRUE(form.Memo1.contains(
+      QString("Cannot create the folder %1/Data: Read-only file system").arg(sync.game)))
+      << form.Memo1.join('\n').toStdString();
 }
 
 // Every way of closing the window: its close button, the window manager's
@@ -385,6 +512,221 @@ TEST_F(SyncFailureTest, HostileNamesAreSkippedAndNothingLeavesTheGameFolder) {
   EXPECT_EQ(std::count_if(form.Memo1.begin(), form.Memo1.end(),
                           [](const QString& line) { return line.startsWith("Skipping \""); }),
             2);
+}
+
+// The window against the hostile server in one of its modes. The game folder
+// lies alone in a folder of its own, so that anything written beside it shows.
+class HostileServerTest : public SyncScenarioTest {
+ protected:
+  static SshdServer::Options serving(const std::string& mode) {
+    SshdServer::Options options;
+    options.sftpServer = std::string(HOSTILE_SFTP_SERVER) + " " + mode;
+    return options;
+  }
+  // Nothing beside the game folder, and no temporary file left in it.
+  static void expectNothingStrayed(const SyncHarness& sync) {
+    EXPECT_EQ(std::distance(fs::directory_iterator(sync.local("..")), fs::directory_iterator()), 1);
+    for (const auto& entry : fs::recursive_directory_iterator(sync.local("")))
+      EXPECT_EQ(entry.path().filename().string().rfind(".quorrel-", 0), std::string::npos)
+          << entry.path();
+  }
+  static bool logHas(const TForm1& form, const QString& text) {
+    return std::any_of(form.Memo1.begin(), form.Memo1.end(),
+                       [&](const QString& line) { return line.contains(text); });
+  }
+};
+
+TEST_F(HostileServerTest, NamesWithABarAreFetchedWhole) {
+  SyncHarness sync(serving("bars"));
+  TForm1& form = sync.start("jail/game", false);
+  sync.clickInstall();
+  EXPECT_TRUE(sync.harness.messageBox.errors.empty())
+      << sync.harness.messageBox.errorTexts().join("|").toStdString();
+  EXPECT_EQ(sync.status(), "Ready to play!");
+  EXPECT_EQ(readBytes(sync.local("x|5")), "the file x|5");
+  EXPECT_EQ(readBytes(sync.local("x")), "plain x");
+  EXPECT_EQ(readBytes(sync.local("p|q")), "pq");
+  EXPECT_TRUE(form.remote_file_list.contains(form.remote_root + "/x|5|12"));
+  expectNothingStrayed(sync);
+}
+
+TEST_F(HostileServerTest, LongNamesAreFetchedAndNamesNoDiskHoldsAreSkipped) {
+  SyncHarness sync(serving("long-names"));
+  TForm1& form = sync.start("jail/game", false);
+  sync.clickInstall();
+  EXPECT_TRUE(sync.harness.messageBox.errors.empty())
+      << sync.harness.messageBox.errorTexts().join("|").toStdString();
+  EXPECT_EQ(sync.status(), "Ready to play!");
+  EXPECT_EQ(readBytes(sync.local(std::string(250, 'a'))), "two hundred and fifty");
+  EXPECT_EQ(readBytes(sync.local(std::string(255, 'b') + "/inner.txt")), "inside");
+  EXPECT_EQ(readBytes(sync.local("good.txt")), "hello");
+  EXPECT_EQ(std::distance(fs::directory_iterator(sync.local("")), fs::directory_iterator()), 3);
+  EXPECT_EQ(std::count_if(form.Memo1.begin(), form.Memo1.end(),
+                          [](const QString& line) { return line.startsWith("Skipping \""); }),
+            3);
+  EXPECT_TRUE(logHas(form, QString(300, 'c') + "\" in " + form.remote_root +
+                               ": the name is too long for the disk"));
+  expectNothingStrayed(sync);
+}
+
+// A file never grows past the size the listing gave it; a server that sends
+// more, less, or a size no disk holds fails that file, and the old one stays.
+struct SizeCase {
+  const char* mode;
+  const char* file;
+  QString error;      // in the error box
+  QString logDetail;  // in the transfer log
+};
+
+class ListedSizeTest : public HostileServerTest, public ::testing::WithParamInterface<SizeCase> {};
+
+TEST_P(ListedSizeTest, FailsTheFileAndKeepsTheOldOne) {
+  const SizeCase& c = GetParam();
+  SyncHarness sync(serving(c.mode));
+  TForm1& form = sync.start("jail/game", true);
+  writeBytes(sync.local(c.file), "the old version");
+  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+  EXPECT_EQ(sync.harness.messageBox.errorTexts(), QStringList{c.error});
+  EXPECT_TRUE(logHas(form, c.logDetail)) << form.Memo1.join('\n').toStdString();
+  EXPECT_EQ(sync.status(), QString("Updating %1...").arg(c.file));
+  EXPECT_FALSE(form.play->isEnabled());
+  EXPECT_EQ(readBytes(sync.local(c.file)), "the old version");
+  expectNothingStrayed(sync);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, ListedSizeTest,
+    ::testing::Values(SizeCase{"endless-read", "endless.MPQ",
+                               "The server sent more than the 1000 bytes listed for endless.MPQ.",
+                               "The server sent more than the 1000 bytes listed for endless.MPQ"},
+                      SizeCase{"short-file", "short.MPQ",
+                               "The server sent 500 of the 1000 bytes listed for short.MPQ.",
+                               "The server sent 500 of the 1000 bytes listed for short.MPQ"},
+                      SizeCase{"huge-size", "huge.MPQ", "Disk full.",
+                               "huge.MPQ is listed with 9223372036854775807 bytes; the disk of "}),
+    [](const auto& info) { return QString(info.param.mode).remove('-').toStdString(); });
+
+// A listing that never ends stops at a bound, and the flow takes the road of
+// a server that cannot be reached: red text, Play enabled, no error box.
+struct WalkBoundCase {
+  const char* name;
+  std::function<void(TForm1::WalkLimits&)> limit;
+  QString bound;
+};
+
+class WalkBoundTest : public HostileServerTest,
+                      public ::testing::WithParamInterface<WalkBoundCase> {};
+
+// The peak of this process's resident memory since the last reset, which
+// sets it to what is resident now: the tests before do not count.
+void resetPeakMemory() {
+  std::ofstream("/proc/self/clear_refs") << "5";
+}
+int64_t peakMemoryKiB() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmHWM:", 0) == 0) return std::stoll(line.substr(6));
+  return -1;
+}
+
+TEST_P(WalkBoundTest, EndlessListingEndsTheFlowOnTheConnectionRoad) {
+  SyncHarness sync(serving("endless-listing"));
+  TForm1& form = sync.start("jail/game", true);
+  GetParam().limit(form.walkLimits);
+  resetPeakMemory();
+  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+  EXPECT_EQ(sync.status(), kCannotConnect);
+  EXPECT_EQ(form.connstatus->fontColor(), kRed);
+  EXPECT_TRUE(form.play->isEnabled());
+  EXPECT_TRUE(sync.harness.messageBox.errors.empty());
+  EXPECT_TRUE(logHas(form, "Stopped listing the patch server: " + GetParam().bound))
+      << form.Memo1.mid(form.Memo1.size() - 5).join('\n').toStdString();
+  EXPECT_LE(form.update_memo.size(), form.walkLimits.entriesPerFolder);
+  const int64_t peak = peakMemoryKiB();
+  EXPECT_GT(peak, 0);
+  EXPECT_LT(peak, 100 * 1024);
+  expectNothingStrayed(sync);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bounds, WalkBoundTest,
+    ::testing::Values(WalkBoundCase{"EntriesPerFolder", [](TForm1::WalkLimits&) {},
+                                    "more than 250000 entries in the folder "},
+                      WalkBoundCase{"EntriesInAll",
+                                    [](TForm1::WalkLimits& limits) { limits.entriesInAll = 3000; },
+                                    "more than 3000 entries in all"},
+                      WalkBoundCase{
+                          "Time",
+                          [](TForm1::WalkLimits& limits) { limits.time = std::chrono::seconds(0); },
+                          "the listing took more than 0 seconds"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(HostileServerTest, EndlessTreeStopsAtTheDepthBound) {
+  SyncHarness sync(serving("deep-tree"));
+  TForm1& form = sync.start("jail/game", true);
+  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+  EXPECT_EQ(sync.status(), kCannotConnect);
+  EXPECT_TRUE(form.play->isEnabled());
+  EXPECT_TRUE(logHas(form, "Stopped listing the patch server: folders nested more than 64 deep"));
+  std::string deepest;
+  for (int level = 0; level < 64; ++level) deepest += "d/";
+  EXPECT_TRUE(fs::is_directory(sync.local(deepest)));
+  EXPECT_FALSE(fs::exists(sync.local(deepest + "d")));
+  expectNothingStrayed(sync);
+}
+
+// The close button ends a walk that would not end, or not soon, by itself.
+struct CloseCase {
+  const char* mode;
+  std::function<bool(TForm1&)> underWay;
+};
+
+class CloseDuringWalkTest : public HostileServerTest,
+                            public ::testing::WithParamInterface<CloseCase> {};
+
+TEST_P(CloseDuringWalkTest, EndsTheFlowQuietlyAndQuits) {
+  SyncHarness sync(serving(GetParam().mode));
+  TForm1& form = sync.start("jail/game", false);
+  form.walkLimits.depth = 100000;  // only the close ends this walk
+  QTimer watcher;
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    if (GetParam().underWay(form)) {
+      watcher.stop();
+      form.exit->click();
+    }
+  });
+  watcher.start(0);
+  sync.clickInstall();
+  EXPECT_FALSE(watcher.isActive());
+  EXPECT_EQ(sync.harness.application.quitRequests, 1);
+  EXPECT_TRUE(sync.harness.messageBox.errors.empty())
+      << sync.harness.messageBox.errorTexts().join("|").toStdString();
+  EXPECT_NE(sync.status(), kCannotConnect);
+  EXPECT_LT(form.remote_file_list.size(), 100000);
+  expectNothingStrayed(sync);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, CloseDuringWalkTest,
+    ::testing::Values(CloseCase{"endless-listing",
+                                [](TForm1& form) { return form.remote_file_list.size() >= 5000; }},
+                      CloseCase{"deep-tree",
+                                [](TForm1& form) { return form.remote_subdir.count('/') >= 100; }}),
+    [](const auto& info) { return QString(info.param.mode).remove('-').toStdString(); });
+
+TEST_F(HostileServerTest, OtherSftpVersionsAreRefused) {
+  for (const char* version : {"99", "0"}) {
+    SyncHarness sync(serving(std::string("version-") + version));
+    TForm1& form = sync.start("jail/game", false);
+    sync.clickInstall();
+    EXPECT_EQ(sync.status(), kCannotConnect);
+    EXPECT_TRUE(logHas(form, QString("The server speaks SFTP version %1; only version 3 is "
+                                     "supported")
+                                 .arg(version)))
+        << form.Memo1.join('\n').toStdString();
+    EXPECT_TRUE(fs::is_empty(sync.local("")));
+    expectNothingStrayed(sync);
+  }
 }
 
 TEST_F(SyncFailureTest, OneFlowAtATimeAndTheUpdateWaitsForTheInstall) {

@@ -208,7 +208,11 @@ INSTANTIATE_TEST_SUITE_P(
                                   },
                                   QSSH_HOSTKEY_OTHER_TYPE},
                       HostKeyCase{"NoKnownHostsFile", [](SshdServer&, const fs::path&) {},
-                                  QSSH_HOSTKEY_NO_KNOWN_HOSTS}),
+                                  QSSH_HOSTKEY_NO_KNOWN_HOSTS},
+                      // A file that is there but cannot be read may well know the host.
+                      HostKeyCase{"UnreadableFile",
+                                  [](SshdServer&, const fs::path& f) { fs::create_directory(f); },
+                                  QSSH_HOSTKEY_UNREADABLE}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LibraryTest, StoreFlagRemembersTheKeyAndARefusalFailsTheConnect) {
@@ -232,6 +236,24 @@ TEST_F(LibraryTest, StoreFlagRemembersTheKeyAndARefusalFailsTheConnect) {
   EXPECT_EQ(refusing.ctx.fxp_errtype, QSSH_ERR_HOSTKEY_REJECTED);
   EXPECT_NE(refusing.error().find("Host key rejected"), std::string::npos);
   EXPECT_TRUE(refusing.prompts.empty());  // no password goes to a server that was refused
+}
+
+// A key taken on condition that it is remembered is refused when it cannot be.
+TEST_F(LibraryTest, KeyThatCannotBeStoredIsRefused) {
+  fs::create_symlink(knownHosts.parent_path() / "missing" / "known_hosts", knownHosts);
+  LibraryContext context;
+  context.setConf("known_hosts_file", knownHosts.string());
+  context.onHostKey = [](const HostKeyQuestion&, qssh_bool* store) {
+    *store = 1;
+    return true;
+  };
+  EXPECT_NE(context.connect(server->host(), server->port(), SshdServer::user()), 0);
+  EXPECT_EQ(context.ctx.fxp_errtype, QSSH_ERR_HOSTKEY_REJECTED);
+  EXPECT_NE(context.error().find("Host key refused: it cannot be stored in " + knownHosts.string()),
+            std::string::npos)
+      << context.error();
+  EXPECT_TRUE(context.prompts.empty());
+  fs::remove(knownHosts);
 }
 
 TEST_F(LibraryTest, ListsInBatchesWithNonAsciiNamesLinksAndNestedListings) {
