@@ -63,7 +63,8 @@ Connection::Connection(SessionPtr sessionIn, ChannelPtr channelIn, ContextState&
                        },
                        [&state] { return state.ctx->aborted != 0; },
                        [&state] { return state.conf.intValue(Conf::KeepAliveInterval); }},
-             static_cast<size_t>(std::max(state.conf.intValue(Conf::SftpMaxPacket), 65536))) {}
+             static_cast<size_t>(std::max(state.conf.intValue(Conf::SftpMaxPacket), 65536)),
+             static_cast<size_t>(std::max(state.conf.intValue(Conf::SftpMaxWindow), 0))) {}
 
 Connection::~Connection() {
   // The channel goes before the connection it belongs to.
