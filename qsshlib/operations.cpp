@@ -231,12 +231,13 @@ class RemoteSource {
 
 // Reads a remote file from the read `first`, already sent, up to `end`, with
 // enough requests in flight to fill the channel window, and hands the blocks
-// to `deliver` strictly in file order. The first read goes alone: its answer
-// shows how much the server gives per read, and later reads ask no more. A
-// short answer is followed by a request for the rest of its block, placed
-// first in line, so no byte is skipped or taken twice. Once every byte up to
-// a known `end` is asked for, the CLOSE goes out behind the reads. Returns
-// the offset reached (below `end` at EOF).
+// to `deliver` strictly in file order. The first read goes alone: a short
+// answer to it shows how much the server gives per read, and later reads ask
+// no more (nor, once a further answer shows that the file went on, do those
+// of the next files). A later short answer is followed by a request for the
+// rest of its block, placed first in line, so no byte is skipped or taken
+// twice. Once every byte up to a known `end` is asked for, the CLOSE goes out
+// behind the reads. Returns the offset reached (below `end` at EOF).
 template <typename Deliver>
 uint64_t pipelinedRead(ContextState& state, RemoteSource& source, ReadRequest first, uint64_t end,
                        Deliver deliver) {
@@ -283,8 +284,14 @@ uint64_t pipelinedRead(ContextState& state, RemoteSource& source, ReadRequest fi
     // The first read may reach past the size taken at the start; the file ends there.
     const auto got = static_cast<uint32_t>(std::min<uint64_t>(data.size(), end - front.offset));
     if (got < front.length && front.offset + got < end) {
-      if (!firstAnswered) block = got;
-      queue.push_front(source.askRead(front.offset + got, front.length - got));
+      if (firstAnswered) {
+        queue.push_front(source.askRead(front.offset + got, front.length - got));
+      } else {  // nothing else asked yet: go on from here in the server's size
+        block = got;
+        nextOffset = front.offset + got;
+      }
+    } else if (firstAnswered && block < first.length) {
+      sftp.setReadLimit(block);  // not a file that shrank: the server's size
     }
     firstAnswered = true;
     deliver(front.offset, data.substr(0, got));
@@ -546,7 +553,8 @@ void download(ContextState& state, const char* remote, const char* local, bool a
   // the OPEN's answer; neither waits for the other.
   RemoteSource file(state, path);
   const uint32_t attributesId = file.askAttributes();
-  const uint32_t block = static_cast<uint32_t>(std::max(1, conf.intValue(Conf::SftpReadBlock)));
+  uint32_t block = static_cast<uint32_t>(std::max(1, conf.intValue(Conf::SftpReadBlock)));
+  if (sftp.readLimit() > 0) block = std::min(block, sftp.readLimit());
   ReadRequest first = file.askRead(appendOffset(local, append), block);
   struct Abandon {
     SftpClient& sftp;

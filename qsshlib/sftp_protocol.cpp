@@ -113,18 +113,24 @@ void ReceiveWindow::received(size_t bytes, Clock::time_point now, Clock::duratio
 }
 
 char* ReceiveBuffer::space(size_t count) {
+  // A read asks for the whole window but brings what libssh has decoded,
+  // about one SSH packet. So the storage has room for the window plus some
+  // slack, and the unfinished packet kept at its end moves to the front only
+  // once the slack is used up: rarely, and the bytes written stay within the
+  // storage's first pages.
+  constexpr size_t kSlack = 4 * 1024 * 1024;
   const size_t kept = size();
   if (end_ + count > capacity_ && begin_ > 0) {
     std::memmove(storage_.get(), data(), kept);
     begin_ = 0;
     end_ = kept;
   }
-  if (kept + count > capacity_) {
+  if (end_ + count > capacity_) {
     // Not value-initialised: pages are only touched where bytes arrive.
-    std::unique_ptr<char[]> larger(new char[kept + count]);
+    std::unique_ptr<char[]> larger(new char[kept + count + kSlack]);
     if (kept > 0) std::memcpy(larger.get(), data(), kept);
     storage_ = std::move(larger);
-    capacity_ = kept + count;
+    capacity_ = kept + count + kSlack;
     begin_ = 0;
     end_ = kept;
   }

@@ -156,6 +156,9 @@ class SftpClient {
   void abandon(uint32_t id);
   // The bytes the channel currently lets the server send ahead.
   size_t window() const { return window_.size(); }
+  // The most bytes the server gives per read, once a short answer showed it; 0 until then.
+  uint32_t readLimit() const { return readLimit_; }
+  void setReadLimit(uint32_t bytes) { readLimit_ = bytes; }
 
   // Answers of the expected kind, or a LibError from a status answer.
   std::string handle(const Packet& answer);
@@ -178,6 +181,7 @@ class SftpClient {
   std::map<uint32_t, Packet> answers_;
   ReceiveBuffer received_;
   ReceiveWindow window_;
+  uint32_t readLimit_ = 0;
   ReceiveWindow::Clock::duration roundTrip_ = ReceiveWindow::Clock::duration::max();
   std::map<std::string, std::string> extensions_;
 };

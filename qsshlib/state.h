@@ -41,11 +41,13 @@ class ChannelTransport : public Transport {
 // An open SSH connection with its SFTP channel.
 struct Connection {
   Connection(SessionPtr session, ChannelPtr channel, ContextState& state);
+  // SFTP over another byte stream, without SSH.
+  Connection(std::unique_ptr<Transport> transport, ContextState& state);
   ~Connection();
 
   SessionPtr session;
   ChannelPtr channel;
-  ChannelTransport transport;
+  std::unique_ptr<Transport> transport;
   SftpClient client;
   std::string host;
   int port = 0;
