@@ -76,6 +76,11 @@ class HandleGuard {
     open_ = false;
     closing_.push_back(client(state_).send(FXP_CLOSE, Writer().str(handle_)));
   }
+  // The CLOSE went out already, as request `id`.
+  void closedAhead(uint32_t id) {
+    open_ = false;
+    closing_.push_back(id);
+  }
   void close() {
     if (open_) closeAhead();
     SftpClient& sftp = client(state_);
@@ -444,17 +449,113 @@ bool isEof(const Packet& answer) {
   return answer.type == FXP_STATUS && answer.reader().u32() == FX_EOF;
 }
 
+// How many folders may be listed ahead of the caller at a time.
+constexpr size_t kFoldersAhead = 8;
+
+std::string childPath(const std::string& folder, const std::string& name) {
+  return folder.ends_with('/') ? folder + name : folder + "/" + name;
+}
+
+bool isSubfolder(const ListedEntry& entry) {
+  return (entry.attrs.permissions & QSSH_MODE_TYPE_MASK) == QSSH_MODE_DIRECTORY &&
+         entry.name != "." && entry.name != "..";
+}
+
+// A tree walk lists the subfolders of what it lists, from inside the
+// listing's callback, one after the other. So the subfolders among a
+// listing's entries start listing before the entries go to the caller: their
+// OPENDIRs go out at once, and each folder moves on as its answers come. A
+// folder nobody asked for by the end of the listing that started it is closed.
+class FoldersAhead {
+ public:
+  explicit FoldersAhead(ContextState& state) : state_(state) {}
+  ~FoldersAhead() {
+    if (!state_.open) return;
+    for (const std::string& path : started_) {
+      auto& ahead = state_.connection().foldersAhead;
+      const auto folder = ahead.find(path);
+      if (folder == ahead.end()) continue;
+      try {
+        discard(folder->second);
+      } catch (const LibError&) {
+        // The connection is gone; the server drops the handle with it.
+      }
+      ahead.erase(folder);
+    }
+  }
+  FoldersAhead(const FoldersAhead&) = delete;
+  FoldersAhead& operator=(const FoldersAhead&) = delete;
+
+  void start(const std::string& path, const std::vector<ListedEntry>& entries) {
+    auto& ahead = state_.connection().foldersAhead;
+    for (const ListedEntry& entry : entries) {
+      if (ahead.size() >= kFoldersAhead) return;
+      const std::string child = childPath(path, entry.name);
+      if (!isSubfolder(entry) || ahead.count(child)) continue;
+      ahead[child].openId = client(state_).send(FXP_OPENDIR, Writer().str(child));
+      started_.push_back(child);
+    }
+  }
+
+  // Sends what the answers so far allow, without waiting.
+  static void advance(ContextState& state) {
+    SftpClient& sftp = client(state);
+    for (auto& [path, folder] : state.connection().foldersAhead) {
+      if (!folder.handle) {
+        const Packet* opened = sftp.peek(folder.openId);
+        if (!opened || opened->type != FXP_HANDLE) continue;
+        folder.handle = std::string(opened->reader().str());
+        for (int read = 0; read < 2; ++read)
+          folder.reads.push_back(sftp.send(FXP_READDIR, Writer().str(*folder.handle)));
+      } else if (!folder.closeId) {
+        const Packet* last = sftp.peek(folder.reads.back());
+        if (last && isEof(*last))
+          folder.closeId = sftp.send(FXP_CLOSE, Writer().str(*folder.handle));
+      }
+    }
+  }
+
+  // The folder's listing so far, when it was started ahead.
+  static std::optional<FolderAhead> take(ContextState& state, const std::string& path) {
+    auto& ahead = state.connection().foldersAhead;
+    const auto folder = ahead.find(path);
+    if (folder == ahead.end()) return std::nullopt;
+    FolderAhead taken = std::move(folder->second);
+    ahead.erase(folder);
+    return taken;
+  }
+
+ private:
+  void discard(const FolderAhead& folder) {
+    SftpClient& sftp = client(state_);
+    for (const uint32_t id : folder.reads) sftp.abandon(id);
+    std::optional<std::string> handle = folder.handle;
+    if (!handle && !folder.closeId) {
+      const Packet* opened = sftp.peek(folder.openId);
+      if (opened && opened->type == FXP_HANDLE) handle = std::string(opened->reader().str());
+    }
+    if (folder.closeId)
+      sftp.abandon(*folder.closeId);
+    else if (handle)
+      sftp.abandon(sftp.send(FXP_CLOSE, Writer().str(*handle)));
+    sftp.abandon(folder.openId);
+  }
+
+  ContextState& state_;
+  std::vector<std::string> started_;
+};
+
 }  // namespace
 
 void listDirectory(ContextState& state, const char* directory) {
   const std::string path = state.resolve(directory);
   SftpClient& sftp = client(state);
-  HandleGuard dir(state, sftp.handle(request(state, FXP_OPENDIR, Writer().str(path))));
-  state.print("Listing " + path);
+  std::optional<FolderAhead> early = FoldersAhead::take(state, path);
   // One READDIR runs ahead of the answer in hand: the end of the listing is
   // known before the last entries go to the caller, and the CLOSE travels
   // while the caller works on them (often listing the folders among them).
   std::deque<uint32_t> ahead;
+  if (early) ahead.assign(early->reads.begin(), early->reads.end());
   struct Abandon {
     SftpClient& sftp;
     std::deque<uint32_t>& ids;
@@ -462,14 +563,19 @@ void listDirectory(ContextState& state, const char* directory) {
       for (const uint32_t id : ids) sftp.abandon(id);
     }
   } abandonOnExit{sftp, ahead};
+  const uint32_t openId = early ? early->openId : sftp.send(FXP_OPENDIR, Writer().str(path));
+  HandleGuard dir(state, sftp.handle(sftp.wait(openId)));
+  if (early && early->closeId) dir.closedAhead(*early->closeId);
+  state.print("Listing " + path);
   auto askNext = [&] { ahead.push_back(sftp.send(FXP_READDIR, Writer().str(dir.handle()))); };
   auto takeNext = [&] {
     const uint32_t id = ahead.front();
     ahead.pop_front();
     return sftp.wait(id);
   };
-  askNext();
-  askNext();
+  while (ahead.size() < 2) askNext();
+  FoldersAhead foldersAhead(state);
+  FoldersAhead::advance(state);
   size_t total = 0;
   checkAborted(state);
   Packet answer = takeNext();
@@ -477,15 +583,18 @@ void listDirectory(ContextState& state, const char* directory) {
     if (answer.type != FXP_NAME) sftp.failWithStatus(answer);
     std::vector<ListedEntry> entries = readEntries(state, path, answer);
     Packet next = takeNext();
-    if (isEof(next))
+    if (isEof(next) && dir.isOpen())
       dir.closeAhead();
     else if (next.type == FXP_NAME)
       askNext();
+    foldersAhead.start(path, entries);
+    FoldersAhead::advance(state);
     deliverEntries(state, entries);
     total += entries.size();
     checkAborted(state);
     answer = std::move(next);
   }
+  FoldersAhead::advance(state);
   dir.close();
   state.print("Listed " + std::to_string(total) + " entries of " + path);
 }

@@ -106,7 +106,7 @@ fxp_attrs Reader::attrs() {
 void ReceiveWindow::received(size_t bytes, Clock::time_point now, Clock::duration roundTrip) {
   roundBytes_ += bytes;
   if (now - roundStart_ < roundTrip) return;
-  if (waited_ && roundBytes_ >= size_ / 2) size_ = std::min(cap_, size_ * 2);
+  if (waited_ && roundBytes_ >= credit() / 2) size_ = std::min(cap_, credit() * 2);
   roundStart_ = now;
   roundBytes_ = 0;
   waited_ = false;
@@ -118,7 +118,7 @@ char* ReceiveBuffer::space(size_t count) {
   // slack, and the unfinished packet kept at its end moves to the front only
   // once the slack is used up: rarely, and the bytes written stay within the
   // storage's first pages.
-  constexpr size_t kSlack = 4 * 1024 * 1024;
+  constexpr size_t kSlack = 1024 * 1024;
   const size_t kept = size();
   if (end_ + count > capacity_ && begin_ > 0) {
     std::memmove(storage_.get(), data(), kept);
@@ -228,6 +228,10 @@ bool SftpClient::arrived(uint32_t id) {
   while (answers_.count(id) == 0 && readSome(0)) {
   }
   return answers_.count(id) > 0;
+}
+
+const Packet* SftpClient::peek(uint32_t id) {
+  return arrived(id) ? &answers_.at(id) : nullptr;
 }
 
 Packet SftpClient::wait(uint32_t id) {

@@ -97,18 +97,24 @@ struct WaitRules {
 };
 
 // How many bytes each read of the channel asks for. libssh opens the
-// channel's window to the count a read asks, and on its own keeps only about
-// 1.25 MB open, which caps a link at that much per round trip. So the count
-// starts small, as on a link without delay, and doubles, up to its cap, after
-// each round trip in which the reads had to wait for data while the server
-// used at least half of the credit: the window was what held it back.
+// channel's window to the count a read asks when that is more than it holds
+// open already, and on its own keeps about 1.25 MB open, which caps a link at
+// that much per round trip. So the count starts small, as it always was, and
+// grows to twice the credit, up to its cap, after each round trip in which
+// the reads had to wait for data while the server used at least half of the
+// credit: the window was what held it back, not the link or the reader.
 class ReceiveWindow {
  public:
   using Clock = std::chrono::steady_clock;
   static constexpr size_t kInitial = 256 * 1024;
+  // What libssh keeps open by itself (its WINDOWBASE).
+  static constexpr size_t kLibsshWindow = 1280000;
 
   explicit ReceiveWindow(size_t cap) : cap_(std::max(cap, kInitial)) {}
+  // The count each read asks for.
   size_t size() const { return size_; }
+  // The bytes the server may send ahead of the reads.
+  size_t credit() const { return std::max(size_, kLibsshWindow); }
   // A read found nothing to take and has to wait, with answers outstanding.
   void waited() { waited_ = true; }
   // A read took `bytes`; `roundTrip` is the shortest answer time seen so far.
@@ -123,7 +129,7 @@ class ReceiveWindow {
 };
 
 // Received bytes not yet cut into packets. Its storage is kept from read to
-// read and never cleared, so a large read costs only the bytes that come.
+// read and never zero-filled, so a large read costs only the bytes that come.
 class ReceiveBuffer {
  public:
   // Room for `count` more bytes after what is kept.
@@ -153,6 +159,9 @@ class SftpClient {
   Packet wait(uint32_t id);
   // True when the answer to `id` has arrived (reads what is there without waiting).
   bool arrived(uint32_t id);
+  // The answer to `id` if it has arrived (reads what is there without
+  // waiting); it stays for wait() to take.
+  const Packet* peek(uint32_t id);
   void abandon(uint32_t id);
   // The bytes the channel currently lets the server send ahead.
   size_t window() const { return window_.size(); }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,12 +34,14 @@ std::string patterned(size_t size) {
 class SlowLink : public qssh::Transport {
  public:
   std::map<std::string, std::string> files;
-  std::map<std::string, std::vector<std::string>> folders;  // entries, one READDIR answer each
+  std::map<std::string, std::vector<std::string>> folders;  // entries, in READDIR answers
   std::map<std::string, uint64_t> statedSizes;              // FSTAT's size when not the content's
-  size_t readCap = SIZE_MAX;                                // most bytes a READ answer carries
-  std::map<uint64_t, size_t> shortAt;                       // a READ at this offset gives this many
-  std::map<uint8_t, uint32_t> failing;                      // request type -> status code
-  std::map<uint8_t, int> failAfter;                         // ... after this many good answers
+  size_t entriesPerAnswer = 1;
+  std::set<std::string> refused;        // paths whose OPENDIR is refused
+  size_t readCap = SIZE_MAX;            // most bytes a READ answer carries
+  std::map<uint64_t, size_t> shortAt;   // a READ at this offset gives this many
+  std::map<uint8_t, uint32_t> failing;  // request type -> status code
+  std::map<uint8_t, int> failAfter;     // ... after this many good answers
   std::vector<uint8_t> requests;
   std::vector<size_t> asked;
   int roundTrips = 0;
@@ -61,6 +64,11 @@ class SlowLink : public qssh::Transport {
 
   int count(uint8_t type) const {
     return static_cast<int>(std::count(requests.begin(), requests.end(), type));
+  }
+  // The handles still open once everything sent so far is answered.
+  size_t openHandles() {
+    answerAll();
+    return handles_.size();
   }
 
  private:
@@ -94,6 +102,7 @@ class SlowLink : public qssh::Transport {
       case qssh::FXP_OPEN:
       case qssh::FXP_OPENDIR: {
         const std::string path(reader.str());
+        if (refused.count(path)) return status(id, 3, "Permission denied");
         if (!files.count(path) && !folders.count(path)) return status(id, 2, "No such file");
         handles_[std::to_string(++nextHandle_)] = {path, 0};
         return reply(qssh::FXP_HANDLE, id, Writer().str(std::to_string(nextHandle_)));
@@ -117,12 +126,18 @@ class SlowLink : public qssh::Transport {
         Handle& dir = opened(reader);
         const std::vector<std::string>& entries = folders[dir.path];
         if (dir.position >= entries.size()) return status(id, 1, "End of file");
-        fxp_attrs attrs{};
-        attrs.flags = QSSH_ATTR_PERMISSIONS;
-        const std::string& name = entries[dir.position++];
-        const std::string child = dir.path + "/" + name;
-        attrs.permissions = folders.count(child) ? QSSH_MODE_DIRECTORY : QSSH_MODE_FILE;
-        return reply(qssh::FXP_NAME, id, Writer().u32(1).str(name).str(name).attrs(attrs));
+        const size_t count = std::min(entriesPerAnswer, entries.size() - dir.position);
+        Writer names;
+        names.u32(static_cast<uint32_t>(count));
+        for (size_t i = 0; i < count; ++i) {
+          const std::string& name = entries[dir.position++];
+          const bool folder = folders.count(dir.path + "/" + name) || name == "." || name == "..";
+          fxp_attrs attrs{};
+          attrs.flags = QSSH_ATTR_PERMISSIONS;
+          attrs.permissions = folder ? QSSH_MODE_DIRECTORY : QSSH_MODE_FILE;
+          names.str(name).str(name).attrs(attrs);
+        }
+        return reply(qssh::FXP_NAME, id, names);
       }
       case qssh::FXP_CLOSE:
         handles_.erase(std::string(reader.str()));
@@ -362,6 +377,78 @@ TEST_F(ProtocolTest, ListingCloseFailureReachesTheListing) {
   EXPECT_EQ(listed, (std::vector<std::string>{"a"}));
 }
 
+// A walk like the launcher's: each subfolder listed from inside the callback
+// that gets its entry.
+class WalkTest : public ProtocolTest {
+ protected:
+  WalkTest() {
+    link->entriesPerAnswer = 100;
+    onEntry = [this](const std::string& name, const fxp_attrs& attrs) {
+      order.push_back(name);
+      if ((attrs.permissions & QSSH_MODE_TYPE_MASK) != QSSH_MODE_DIRECTORY || name == "." ||
+          name == "..")
+        return;
+      walking.push_back(walking.back() + "/" + name);
+      try {
+        qssh::listDirectory(*state, walking.back().c_str());
+      } catch (const qssh::LibError& error) {
+        failures.push_back(walking.back() + ": " + error.message);
+      }
+      walking.pop_back();
+    };
+  }
+  void walk(const std::string& top) {
+    walking = {top};
+    qssh::listDirectory(*state, top.c_str());
+  }
+
+  std::vector<std::string> walking;
+  std::vector<std::string> order;
+  std::vector<std::string> failures;
+};
+
+// The subfolders of a listing are listed ahead, several at once, while the
+// callbacks see each entry once, in the server's order, a subfolder's
+// entries while its own entry is handled.
+TEST_F(WalkTest, ListsTheSubfoldersAheadWithoutChangingWhatTheCallbacksSee) {
+  link->folders["/top"] = {".", "..", "s1", "readme", "s2", "s3"};
+  link->folders["/top/s1"] = {"f"};
+  link->folders["/top/s2"] = {"g", "deeper"};
+  link->folders["/top/s2/deeper"] = {"h"};
+  link->folders["/top/s3"] = {"f"};
+  walk("/top");
+  EXPECT_EQ(order, (std::vector<std::string>{".", "..", "s1", "f", "readme", "s2", "g", "deeper",
+                                             "h", "s3", "f"}));
+  EXPECT_TRUE(failures.empty());
+  // /top: OPENDIR; READDIRs; then the OPENDIRs of s1 to s3 together; their
+  // READDIRs together; s1's CLOSE with those of s2 and s3, whose listings are
+  // then all in hand; deeper, found only then: OPENDIR, READDIRs, CLOSE. One
+  // folder at a time takes 3 a folder: 15.
+  EXPECT_EQ(link->roundTrips, 8);
+  EXPECT_EQ(link->openHandles(), 0u);
+}
+
+TEST_F(WalkTest, AFolderRefusedAheadFailsOnlyTheListingOfThatFolder) {
+  link->folders["/top"] = {"s1", "s2", "s3"};
+  for (const char* sub : {"/top/s1", "/top/s2", "/top/s3"}) link->folders[sub] = {"f"};
+  link->refused.insert("/top/s2");
+  walk("/top");
+  EXPECT_EQ(order, (std::vector<std::string>{"s1", "f", "s2", "s3", "f"}));
+  EXPECT_EQ(failures, (std::vector<std::string>{"/top/s2: Permission denied"}));
+  EXPECT_EQ(link->openHandles(), 0u);
+}
+
+TEST_F(WalkTest, FoldersNobodyListsAreClosed) {
+  onEntry = nullptr;  // a listing whose callback walks nowhere
+  link->folders["/top"] = {"s1", "s2"};
+  link->folders["/top/s1"] = {"f"};
+  link->folders["/top/s2"] = {"g"};
+  qssh::listDirectory(*state, "/top");
+  EXPECT_EQ(link->openHandles(), 0u);
+  qssh::listDirectory(*state, "/top/s2");  // asked later, listed afresh
+  EXPECT_EQ(listed, (std::vector<std::string>{"s1", "s2", "g"}));
+}
+
 // Each read of the channel asks for what the window holds: never less than
 // at the start, never more than the configured cap.
 TEST_F(ProtocolTest, ChannelReadsAskForTheWindowWithinItsCap) {
@@ -378,7 +465,7 @@ TEST_F(ProtocolTest, ChannelReadsAskForTheWindowWithinItsCap) {
 struct WindowCase {
   const char* name;
   bool waits;            // the reads found nothing and had to wait
-  double shareOfWindow;  // bytes per round trip, as a share of the window
+  double shareOfWindow;  // bytes per round trip, as a share of the credit
   size_t cap;
   size_t expected;  // window after 10 round trips
 };
@@ -393,7 +480,8 @@ TEST_P(ReceiveWindowTest, GrowsOnlyWhileTheServerWaitsOnIt) {
   Clock::time_point now = Clock::now();  // the window's first round trip began before
   for (int round = 0; round < 10; ++round) {
     // Four reads per round trip, each with a quarter of the round's bytes.
-    const size_t bytes = static_cast<size_t>(static_cast<double>(window.size()) * c.shareOfWindow);
+    const size_t bytes =
+        static_cast<size_t>(static_cast<double>(window.credit()) * c.shareOfWindow);
     for (int read = 0; read < 4; ++read) {
       if (c.waits) window.waited();
       now += roundTrip / 4;
@@ -407,8 +495,8 @@ constexpr size_t kInitial = qssh::ReceiveWindow::kInitial;
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReceiveWindowTest,
-    ::testing::Values(WindowCase{"WindowBoundDoublesEachRoundTrip", true, 1.0, size_t{1} << 30,
-                                 kInitial << 10},
+    ::testing::Values(WindowCase{"WindowBoundDoublesEachRoundTrip", true, 1.0, size_t{1} << 40,
+                                 qssh::ReceiveWindow::kLibsshWindow << 10},
                       WindowCase{"StopsAtTheCap", true, 1.0, size_t{8} << 20, size_t{8} << 20},
                       WindowCase{"ReaderBoundStaysAsItIs", false, 1.0, size_t{64} << 20, kInitial},
                       WindowCase{"LinkBoundStaysAsItIs", true, 0.4, size_t{64} << 20, kInitial},
