@@ -8,37 +8,25 @@
 //  - the peak memory of this process, which hosts the window and the library.
 // The two sides alternate, and each side's best round is compared.
 // Usage: sync_bench [rounds] [MiB per file] [files]
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <QApplication>
 #include <QTest>
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <random>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
+#include "counting_sleeper.h"
 #include "resources.h"
 #include "sync_harness.h"
 
-namespace fs = std::filesystem;
+using namespace quorrel::bench;
 using quorrel::TForm1;
-using quorrel::ThreadSleeper;
-using quorrel::testing::runCommand;
 using quorrel::testing::SshdServer;
 using quorrel::testing::SyncHarness;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // The small tree of the update: 20 folders of 9 subfolders each, 25 files in
 // every one of the 200 folders.
@@ -46,133 +34,11 @@ constexpr int kTopFolders = 20;
 constexpr int kSubfolders = 9;
 constexpr int kFilesPerFolder = 25;
 
-struct BenchError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-// The launcher's real pause, counted so that the adjusted figure takes off
-// exactly the pauses the launcher made.
-class CountingSleeper : public ThreadSleeper {
- public:
-  void sleep(std::chrono::milliseconds duration) override {
-    ++pauses;
-    ThreadSleeper::sleep(duration);
-  }
-  int pauses = 0;
-};
-
-double seconds(Clock::duration elapsed) {
-  return std::chrono::duration<double>(elapsed).count();
-}
-
-double peakMemoryMiB() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_maxrss) / 1024.0;
-}
-
-// The benchmark's own work goes through small buffers, so that the peak
-// memory of this process stays the launcher's.
-constexpr size_t kBufferBytes = 64 * 1024;
-
-void writeRandomFile(const fs::path& path, size_t mebibytes, uint64_t seed) {
-  fs::create_directories(path.parent_path());
-  std::mt19937_64 generator(seed);
-  std::vector<uint64_t> block(kBufferBytes / sizeof(uint64_t));
-  std::ofstream out(path, std::ios::binary);
-  const size_t blocks = mebibytes * (1024 * 1024 / kBufferBytes);
-  for (size_t written = 0; written < blocks && out; ++written) {
-    for (uint64_t& word : block) word = generator();
-    out.write(reinterpret_cast<const char*>(block.data()),
-              static_cast<std::streamsize>(block.size() * sizeof(uint64_t)));
-  }
-  if (!out) throw BenchError("cannot write " + path.string());
-}
-
-bool sameContent(const fs::path& left, const fs::path& right) {
-  std::error_code error;
-  if (fs::file_size(left, error) != fs::file_size(right, error) || error) return false;
-  std::ifstream a(left, std::ios::binary), b(right, std::ios::binary);
-  std::vector<char> bufferA(kBufferBytes), bufferB(kBufferBytes);
-  while (a && b) {
-    a.read(bufferA.data(), static_cast<std::streamsize>(bufferA.size()));
-    b.read(bufferB.data(), static_cast<std::streamsize>(bufferB.size()));
-    if (a.gcount() != b.gcount() ||
-        std::memcmp(bufferA.data(), bufferB.data(), static_cast<size_t>(a.gcount())) != 0)
-      return false;
-  }
-  return a.eof() && b.eof();
-}
-
-// Every file of `tree` has an identical copy at the same place under `copy`.
-void checkCopy(const fs::path& tree, const std::vector<std::string>& files, const fs::path& copy,
-               const char* side) {
-  for (const std::string& relative : files)
-    if (!sameContent(tree / relative, copy / relative))
-      throw BenchError(std::string(side) + " did not copy " + relative + " faithfully");
-}
-
-// The launcher syncs every file to the disk before it renames it into place;
-// sftp leaves its copy to the page cache. The time to sync sftp's copy
-// afterwards is shown beside its figure (and leaves both sides' rounds
-// starting with no dirty pages of the other).
-double syncToDisk(const fs::path& tree, const std::vector<std::string>& files) {
-  const auto start = Clock::now();
-  for (const std::string& relative : files) {
-    const int fd = ::open((tree / relative).c_str(), O_RDONLY | O_CLOEXEC);
-    const bool synced = fd >= 0 && ::fsync(fd) == 0;
-    if (fd >= 0) ::close(fd);
-    if (!synced) throw BenchError("cannot sync " + (tree / relative).string());
-  }
-  return seconds(Clock::now() - start);
-}
-
-std::string quoted(const std::string& path) {
-  return "\"" + path + "\"";
-}
-
-// OpenSSH's sftp client with the test key and the server's key pinned.
-class OpenSshClient {
- public:
-  explicit OpenSshClient(SshdServer& server) : server_(server) {
-    key_ = server.clientKeyFile("");
-    knownHosts_ = server.dataDir().parent_path() / "bench_known_hosts";
-    std::ofstream(knownHosts_) << server.knownHostsLine("ed25519") << "\n";
-  }
-
-  // Runs the batch and returns the seconds it took, from start to exit.
-  double run(const std::string& batch, bool recursive, std::string* output = nullptr) const {
-    std::vector<std::string> argv = {"sftp", "-q", "-b", "-", "-i", key_.string()};
-    const std::string options[] = {"IdentitiesOnly=yes",
-                                   "UserKnownHostsFile=" + knownHosts_.string(),
-                                   "StrictHostKeyChecking=yes", "BatchMode=yes"};
-    for (const std::string& option : options) argv.insert(argv.end(), {"-o", option});
-    argv.insert(argv.end(), {"-P", std::to_string(server_.port())});
-    if (recursive) argv.push_back("-r");
-    argv.push_back(SshdServer::user() + "@" + SshdServer::host());
-    const auto start = Clock::now();
-    auto result = runCommand(argv, batch, std::chrono::seconds(900));
-    const double elapsed = seconds(Clock::now() - start);
-    if (result.exitCode != 0) throw BenchError("sftp failed: " + result.err);
-    if (output) *output = std::move(result.out);
-    return elapsed;
-  }
-
- private:
-  SshdServer& server_;
-  fs::path key_;
-  fs::path knownHosts_;
-};
-
 struct Settings {
   int rounds = 2;
   size_t mebibytes = 256;
   int files = 8;
 };
-
-double mbPerSecond(double bytes, double elapsed) {
-  return bytes / elapsed / 1e6;
-}
 
 struct Memory {
   double beforeInstall = 0;
@@ -188,7 +54,7 @@ Memory benchInstall(SyncHarness& sync, CountingSleeper& sleeper, const OpenSshCl
   std::fflush(stdout);
   for (int index = 0; index < settings.files; ++index) {
     files.push_back("Data/patch-" + std::to_string(index + 1) + ".MPQ");
-    writeRandomFile(sync.patchTree / files.back(), settings.mebibytes, 1000 + index);
+    writeRandomFile(sync.patchTree / files.back(), settings.mebibytes * 1024 * 1024, 1000 + index);
   }
   sync.server.chownToUser(sync.server.dataDir());
   const double bytes =
@@ -342,16 +208,6 @@ void benchUpdate(SyncHarness& sync, CountingSleeper& sleeper, const OpenSshClien
               opensshBest, launcherBest / opensshBest);
 }
 
-// A benchmark that hangs ends all the same; sshd dies with this process.
-void giveUpAfter(unsigned limit) {
-  static const char message[] = "sync_bench: gave up, the run took too long\n";
-  ::signal(SIGALRM, [](int) {
-    [[maybe_unused]] const auto ignored = ::write(STDERR_FILENO, message, sizeof message - 1);
-    ::_exit(3);
-  });
-  ::alarm(limit);
-}
-
 int run(const Settings& settings) {
   if (!SshdServer::available()) {
     std::fprintf(stderr, "needs root and OpenSSH's sshd\n");
@@ -364,7 +220,7 @@ int run(const Settings& settings) {
   SyncHarness sync;
   CountingSleeper sleeper;
   sync.harness.windowSleeper = &sleeper;
-  const OpenSshClient openssh(sync.server);
+  const OpenSshClient openssh(sync.server, sync.server.port());
   const Memory memory = benchInstall(sync, sleeper, openssh, settings);
   benchUpdate(sync, sleeper, openssh, settings);
   std::printf(

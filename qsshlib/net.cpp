@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <netinet/ip.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -61,8 +60,6 @@ void applySocketOptions(int fd, const ConfigValues& conf) {
     setIntOption(fd, SOL_SOCKET, SO_SNDBUF, conf.intValue(Conf::SendBufferSize));
   if (conf.intValue(Conf::ReceiveBufferSize) > 0)
     setIntOption(fd, SOL_SOCKET, SO_RCVBUF, conf.intValue(Conf::ReceiveBufferSize));
-  if (conf.intValue(Conf::IpTos) > 0)
-    setIntOption(fd, IPPROTO_IP, IP_TOS, conf.intValue(Conf::IpTos));
   if (conf.intValue(Conf::SocketLinger) >= 0) {
     linger value{1, conf.intValue(Conf::SocketLinger)};
     setsockopt(fd, SOL_SOCKET, SO_LINGER, &value, sizeof value);

@@ -44,23 +44,51 @@ void checkAborted(const ContextState& state) {
   fail(QSSH_ERR_LOCAL_FILE, what + " " + path + ": " + std::strerror(errno));
 }
 
-// An open remote handle; closed without waiting when an error leaves early.
+// An open remote handle. Its CLOSE may go out ahead, behind the requests
+// that still use the handle, so that its status comes with their answers;
+// close() takes that status. An error that leaves early closes the handle
+// without waiting.
 class HandleGuard {
  public:
   HandleGuard(ContextState& state, std::string handle)
       : state_(state), handle_(std::move(handle)) {}
   ~HandleGuard() {
-    if (!open_ || !state_.open) return;
+    if (!state_.open) return;
     try {
-      client(state_).abandon(client(state_).send(FXP_CLOSE, Writer().str(handle_)));
+      SftpClient& sftp = client(state_);
+      if (open_) sftp.abandon(sftp.send(FXP_CLOSE, Writer().str(handle_)));
+      for (const uint32_t id : closing_) sftp.abandon(id);
     } catch (const LibError&) {
       // The connection is gone; the server drops the handle with it.
     }
   }
+  HandleGuard(const HandleGuard&) = delete;
+  HandleGuard& operator=(const HandleGuard&) = delete;
+
   const std::string& handle() const { return handle_; }
-  void close() {
+  bool isOpen() const { return open_; }
+  // The same file under a new handle, after its CLOSE went out ahead.
+  void reopen(std::string handle) {
+    handle_ = std::move(handle);
+    open_ = true;
+  }
+  void closeAhead() {
     open_ = false;
-    client(state_).ok(request(state_, FXP_CLOSE, Writer().str(handle_)));
+    closing_.push_back(client(state_).send(FXP_CLOSE, Writer().str(handle_)));
+  }
+  // The CLOSE went out already, as request `id`.
+  void closedAhead(uint32_t id) {
+    open_ = false;
+    closing_.push_back(id);
+  }
+  void close() {
+    if (open_) closeAhead();
+    SftpClient& sftp = client(state_);
+    while (!closing_.empty()) {
+      const Packet answer = sftp.wait(closing_.front());
+      closing_.pop_front();
+      sftp.ok(answer);
+    }
     state_.print("Closed the remote file");
   }
 
@@ -68,6 +96,7 @@ class HandleGuard {
   ContextState& state_;
   std::string handle_;
   bool open_ = true;
+  std::deque<uint32_t> closing_;
 };
 
 std::string openHandle(ContextState& state, const std::string& path, uint32_t flags,
@@ -180,19 +209,47 @@ struct ReadRequest {
   uint32_t length;
 };
 
-// Reads [start, end) of a remote file with many requests in flight and hands
-// the blocks to `deliver` strictly in file order. A short answer is followed
-// by a request for the rest of its block, placed first in line, so no byte is
-// skipped or taken twice. Returns the offset reached (below `end` at EOF).
+// The remote file a download reads. A read that must follow the early CLOSE
+// (the server gave less than asked near the end) opens the file again.
+class RemoteSource {
+ public:
+  RemoteSource(ContextState& state, std::string path)
+      : state_(state),
+        path_(std::move(path)),
+        file_(state, openHandle(state, path_, kOpenRead, fxp_attrs{})) {}
+  uint32_t askAttributes() { return client(state_).send(FXP_FSTAT, Writer().str(file_.handle())); }
+  ReadRequest askRead(uint64_t offset, uint32_t length) {
+    if (!file_.isOpen()) file_.reopen(openHandle(state_, path_, kOpenRead, fxp_attrs{}));
+    return ReadRequest{
+        client(state_).send(FXP_READ, Writer().str(file_.handle()).u64(offset).u32(length)), offset,
+        length};
+  }
+  bool isOpen() const { return file_.isOpen(); }
+  void closeAhead() { file_.closeAhead(); }
+  void close() { file_.close(); }
+
+ private:
+  ContextState& state_;
+  std::string path_;
+  HandleGuard file_;
+};
+
+// Reads a remote file from the read `first`, already sent, up to `end`, with
+// enough requests in flight to fill the channel window, and hands the blocks
+// to `deliver` strictly in file order. The first read goes alone: a short
+// answer to it shows how much the server gives per read, and later reads ask
+// no more (nor, once a further answer shows that the file went on, do those
+// of the next files). A later short answer is followed by a request for the
+// rest of its block, placed first in line, so no byte is skipped or taken
+// twice. Once every byte up to a known `end` is asked for, the CLOSE goes out
+// behind the reads. Returns the offset reached (below `end` at EOF).
 template <typename Deliver>
-uint64_t pipelinedRead(ContextState& state, const std::string& handle, uint64_t start, uint64_t end,
+uint64_t pipelinedRead(ContextState& state, RemoteSource& source, ReadRequest first, uint64_t end,
                        Deliver deliver) {
   SftpClient& sftp = client(state);
-  const uint32_t block =
-      static_cast<uint32_t>(std::max(1, state.conf.intValue(Conf::SftpReadBlock)));
-  const size_t inFlight =
+  const size_t leastInFlight =
       static_cast<size_t>(std::max(1, state.conf.intValue(Conf::SftpReadRequests)));
-  std::deque<ReadRequest> queue;
+  std::deque<ReadRequest> queue{first};
   struct Abandon {
     SftpClient& sftp;
     std::deque<ReadRequest>& queue;
@@ -201,37 +258,49 @@ uint64_t pipelinedRead(ContextState& state, const std::string& handle, uint64_t 
     }
   } abandonOnExit{sftp, queue};
 
-  auto ask = [&](uint64_t offset, uint32_t length) {
-    return ReadRequest{sftp.send(FXP_READ, Writer().str(handle).u64(offset).u32(length)), offset,
-                       length};
-  };
-  uint64_t nextOffset = start;
-  uint64_t reached = start;
-  bool atEof = false;
-  while (!atEof && (reached < end || !queue.empty())) {
+  if (first.offset >= end) {
+    source.closeAhead();
+    return first.offset;
+  }
+  uint32_t block = first.length;
+  uint64_t nextOffset = first.offset + first.length;
+  uint64_t reached = first.offset;
+  bool firstAnswered = false;
+  while (reached < end || !queue.empty()) {
+    const size_t inFlight =
+        firstAnswered ? std::max(leastInFlight, sftp.window() / block + 1) : size_t{1};
     while (queue.size() < inFlight && nextOffset < end) {
       const uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(block, end - nextOffset));
-      queue.push_back(ask(nextOffset, length));
+      queue.push_back(source.askRead(nextOffset, length));
       nextOffset += length;
     }
+    if (nextOffset >= end && end != UINT64_MAX && source.isOpen()) source.closeAhead();
+    if (queue.empty()) break;
+
     const ReadRequest front = queue.front();
     queue.pop_front();
     const Packet answer = sftp.wait(front.id);
-    if (answer.type == FXP_STATUS && answer.reader().u32() == FX_EOF) {
-      atEof = true;
-      break;
-    }
+    if (answer.type == FXP_STATUS && answer.reader().u32() == FX_EOF) break;
     if (answer.type != FXP_DATA) sftp.failWithStatus(answer);
     const std::string_view data = answer.reader().str();
     if (data.empty() || data.size() > front.length)
       fail(QSSH_ERR_SSH,
            "The server answered a read with " + std::to_string(data.size()) + " bytes");
-    if (data.size() < front.length) {
-      const auto got = static_cast<uint32_t>(data.size());
-      queue.push_front(ask(front.offset + got, front.length - got));
+    // The first read may reach past the size taken at the start; the file ends there.
+    const auto got = static_cast<uint32_t>(std::min<uint64_t>(data.size(), end - front.offset));
+    if (got < front.length && front.offset + got < end) {
+      if (firstAnswered) {
+        queue.push_front(source.askRead(front.offset + got, front.length - got));
+      } else {  // nothing else asked yet: go on from here in the server's size
+        block = got;
+        nextOffset = front.offset + got;
+      }
+    } else if (firstAnswered && block < first.length) {
+      sftp.setReadLimit(block);  // not a file that shrank: the server's size
     }
-    deliver(front.offset, data);
-    reached = front.offset + data.size();
+    firstAnswered = true;
+    deliver(front.offset, data.substr(0, got));
+    reached = front.offset + got;
     checkAborted(state);
   }
   return reached;
@@ -329,54 +398,203 @@ struct UploadTransfer {
   bool failed = false;
 };
 
+namespace {
+
+struct ListedEntry {
+  std::string name, longname;
+  fxp_attrs attrs;
+};
+
+// The entries of one READDIR answer, as the configuration wants them.
+std::vector<ListedEntry> readEntries(ContextState& state, const std::string& path,
+                                     const Packet& answer) {
+  const ConfigValues& conf = state.conf;
+  std::vector<ListedEntry> entries;
+  Reader reader = answer.reader();
+  for (uint32_t count = reader.u32(); count > 0; --count) {
+    ListedEntry entry{std::string(reader.str()), std::string(reader.str()), reader.attrs()};
+    if (conf.boolValue(Conf::SftpListSkipDots) && (entry.name == "." || entry.name == ".."))
+      continue;
+    entries.push_back(std::move(entry));
+  }
+  if (conf.boolValue(Conf::SftpListFollowLinks))
+    for (ListedEntry& entry : entries)
+      if ((entry.attrs.permissions & QSSH_MODE_TYPE_MASK) == QSSH_MODE_LINK) {
+        const Packet target = request(state, FXP_STAT, Writer().str(path + "/" + entry.name));
+        if (target.type == FXP_ATTRS) entry.attrs = target.reader().attrs();
+      }
+  if (conf.boolValue(Conf::SftpListSort))
+    std::sort(entries.begin(), entries.end(),
+              [](const ListedEntry& a, const ListedEntry& b) { return a.name < b.name; });
+  return entries;
+}
+
+// Hands the entries to the caller in batches of the configured size.
+void deliverEntries(ContextState& state, std::vector<ListedEntry>& entries) {
+  const size_t batchSize =
+      static_cast<size_t>(std::max(0, state.conf.intValue(Conf::SftpListBatch)));
+  const size_t step = batchSize > 0 ? batchSize : std::max<size_t>(entries.size(), 1);
+  for (size_t first = 0; first < entries.size(); first += step) {
+    std::vector<fxp_name> batch;
+    for (size_t i = first; i < std::min(entries.size(), first + step); ++i)
+      batch.push_back(
+          fxp_name{entries[i].name.data(), entries[i].longname.data(), entries[i].attrs});
+    fxp_names names{static_cast<int32_t>(batch.size()), 0, batch.data()};
+    if (state.ctx->ls_callback && !state.ctx->ls_callback(&names, state.ctx))
+      fail(QSSH_ERR_ABORTED, "Aborted");
+  }
+}
+
+bool isEof(const Packet& answer) {
+  return answer.type == FXP_STATUS && answer.reader().u32() == FX_EOF;
+}
+
+// How many folders may be listed ahead of the caller at a time.
+constexpr size_t kFoldersAhead = 8;
+
+std::string childPath(const std::string& folder, const std::string& name) {
+  return folder.ends_with('/') ? folder + name : folder + "/" + name;
+}
+
+bool isSubfolder(const ListedEntry& entry) {
+  return (entry.attrs.permissions & QSSH_MODE_TYPE_MASK) == QSSH_MODE_DIRECTORY &&
+         entry.name != "." && entry.name != "..";
+}
+
+// A tree walk lists the subfolders of what it lists, from inside the
+// listing's callback, one after the other. So the subfolders among a
+// listing's entries start listing before the entries go to the caller: their
+// OPENDIRs go out at once, and each folder moves on as its answers come. A
+// folder nobody asked for by the end of the listing that started it is closed.
+class FoldersAhead {
+ public:
+  explicit FoldersAhead(ContextState& state) : state_(state) {}
+  ~FoldersAhead() {
+    if (!state_.open) return;
+    for (const std::string& path : started_) {
+      auto& ahead = state_.connection().foldersAhead;
+      const auto folder = ahead.find(path);
+      if (folder == ahead.end()) continue;
+      try {
+        discard(folder->second);
+      } catch (const LibError&) {
+        // The connection is gone; the server drops the handle with it.
+      }
+      ahead.erase(folder);
+    }
+  }
+  FoldersAhead(const FoldersAhead&) = delete;
+  FoldersAhead& operator=(const FoldersAhead&) = delete;
+
+  void start(const std::string& path, const std::vector<ListedEntry>& entries) {
+    auto& ahead = state_.connection().foldersAhead;
+    for (const ListedEntry& entry : entries) {
+      if (ahead.size() >= kFoldersAhead) return;
+      const std::string child = childPath(path, entry.name);
+      if (!isSubfolder(entry) || ahead.count(child)) continue;
+      ahead[child].openId = client(state_).send(FXP_OPENDIR, Writer().str(child));
+      started_.push_back(child);
+    }
+  }
+
+  // Sends what the answers so far allow, without waiting.
+  static void advance(ContextState& state) {
+    SftpClient& sftp = client(state);
+    for (auto& [path, folder] : state.connection().foldersAhead) {
+      if (!folder.handle) {
+        const Packet* opened = sftp.peek(folder.openId);
+        if (!opened || opened->type != FXP_HANDLE) continue;
+        folder.handle = std::string(opened->reader().str());
+        for (int read = 0; read < 2; ++read)
+          folder.reads.push_back(sftp.send(FXP_READDIR, Writer().str(*folder.handle)));
+      } else if (!folder.closeId) {
+        const Packet* last = sftp.peek(folder.reads.back());
+        if (last && isEof(*last))
+          folder.closeId = sftp.send(FXP_CLOSE, Writer().str(*folder.handle));
+      }
+    }
+  }
+
+  // The folder's listing so far, when it was started ahead.
+  static std::optional<FolderAhead> take(ContextState& state, const std::string& path) {
+    auto& ahead = state.connection().foldersAhead;
+    const auto folder = ahead.find(path);
+    if (folder == ahead.end()) return std::nullopt;
+    FolderAhead taken = std::move(folder->second);
+    ahead.erase(folder);
+    return taken;
+  }
+
+ private:
+  void discard(const FolderAhead& folder) {
+    SftpClient& sftp = client(state_);
+    for (const uint32_t id : folder.reads) sftp.abandon(id);
+    std::optional<std::string> handle = folder.handle;
+    if (!handle && !folder.closeId) {
+      const Packet* opened = sftp.peek(folder.openId);
+      if (opened && opened->type == FXP_HANDLE) handle = std::string(opened->reader().str());
+    }
+    if (folder.closeId)
+      sftp.abandon(*folder.closeId);
+    else if (handle)
+      sftp.abandon(sftp.send(FXP_CLOSE, Writer().str(*handle)));
+    sftp.abandon(folder.openId);
+  }
+
+  ContextState& state_;
+  std::vector<std::string> started_;
+};
+
+}  // namespace
+
 void listDirectory(ContextState& state, const char* directory) {
   const std::string path = state.resolve(directory);
   SftpClient& sftp = client(state);
-  HandleGuard dir(state, sftp.handle(request(state, FXP_OPENDIR, Writer().str(path))));
+  std::optional<FolderAhead> early = FoldersAhead::take(state, path);
+  // One READDIR runs ahead of the answer in hand: the end of the listing is
+  // known before the last entries go to the caller, and the CLOSE travels
+  // while the caller works on them (often listing the folders among them).
+  std::deque<uint32_t> ahead;
+  if (early) ahead.assign(early->reads.begin(), early->reads.end());
+  struct Abandon {
+    SftpClient& sftp;
+    std::deque<uint32_t>& ids;
+    ~Abandon() {
+      for (const uint32_t id : ids) sftp.abandon(id);
+    }
+  } abandonOnExit{sftp, ahead};
+  const uint32_t openId = early ? early->openId : sftp.send(FXP_OPENDIR, Writer().str(path));
+  HandleGuard dir(state, sftp.handle(sftp.wait(openId)));
+  if (early && early->closeId) dir.closedAhead(*early->closeId);
   state.print("Listing " + path);
-  const ConfigValues& conf = state.conf;
-  const size_t batchSize = static_cast<size_t>(std::max(0, conf.intValue(Conf::SftpListBatch)));
+  auto askNext = [&] { ahead.push_back(sftp.send(FXP_READDIR, Writer().str(dir.handle()))); };
+  auto takeNext = [&] {
+    const uint32_t id = ahead.front();
+    ahead.pop_front();
+    return sftp.wait(id);
+  };
+  while (ahead.size() < 2) askNext();
+  FoldersAhead foldersAhead(state);
+  FoldersAhead::advance(state);
   size_t total = 0;
-  for (;;) {
-    checkAborted(state);
-    const Packet answer = request(state, FXP_READDIR, Writer().str(dir.handle()));
-    if (answer.type == FXP_STATUS && answer.reader().u32() == FX_EOF) break;
+  checkAborted(state);
+  Packet answer = takeNext();
+  while (!isEof(answer)) {
     if (answer.type != FXP_NAME) sftp.failWithStatus(answer);
-
-    struct Entry {
-      std::string name, longname;
-      fxp_attrs attrs;
-    };
-    std::vector<Entry> entries;
-    Reader reader = answer.reader();
-    for (uint32_t count = reader.u32(); count > 0; --count) {
-      Entry entry{std::string(reader.str()), std::string(reader.str()), reader.attrs()};
-      if (conf.boolValue(Conf::SftpListSkipDots) && (entry.name == "." || entry.name == ".."))
-        continue;
-      entries.push_back(std::move(entry));
-    }
-    if (conf.boolValue(Conf::SftpListFollowLinks))
-      for (Entry& entry : entries)
-        if ((entry.attrs.permissions & QSSH_MODE_TYPE_MASK) == QSSH_MODE_LINK) {
-          const Packet target = request(state, FXP_STAT, Writer().str(path + "/" + entry.name));
-          if (target.type == FXP_ATTRS) entry.attrs = target.reader().attrs();
-        }
-    if (conf.boolValue(Conf::SftpListSort))
-      std::sort(entries.begin(), entries.end(),
-                [](const Entry& a, const Entry& b) { return a.name < b.name; });
-
-    const size_t step = batchSize > 0 ? batchSize : std::max<size_t>(entries.size(), 1);
-    for (size_t first = 0; first < entries.size(); first += step) {
-      std::vector<fxp_name> batch;
-      for (size_t i = first; i < std::min(entries.size(), first + step); ++i)
-        batch.push_back(
-            fxp_name{entries[i].name.data(), entries[i].longname.data(), entries[i].attrs});
-      fxp_names names{static_cast<int32_t>(batch.size()), 0, batch.data()};
-      total += batch.size();
-      if (state.ctx->ls_callback && !state.ctx->ls_callback(&names, state.ctx))
-        fail(QSSH_ERR_ABORTED, "Aborted");
-    }
+    std::vector<ListedEntry> entries = readEntries(state, path, answer);
+    Packet next = takeNext();
+    if (isEof(next) && dir.isOpen())
+      dir.closeAhead();
+    else if (next.type == FXP_NAME)
+      askNext();
+    foldersAhead.start(path, entries);
+    FoldersAhead::advance(state);
+    deliverEntries(state, entries);
+    total += entries.size();
+    checkAborted(state);
+    answer = std::move(next);
   }
+  FoldersAhead::advance(state);
   dir.close();
   state.print("Listed " + std::to_string(total) + " entries of " + path);
 }
@@ -428,19 +646,42 @@ void setAttributes(ContextState& state, const char* path, const fxp_attrs& attrs
   client(state).ok(request(state, FXP_SETSTAT, Writer().str(state.resolve(path)).attrs(attrs)));
 }
 
+// The offset a download starts at: the local file's size when appending to it.
+uint64_t appendOffset(const char* local, bool append) {
+  struct stat info {};
+  if (!local || !append || ::stat(local, &info) != 0) return 0;
+  return static_cast<uint64_t>(info.st_size);
+}
+
 void download(ContextState& state, const char* remote, const char* local, bool append) {
   const std::string path = state.resolve(remote);
   SftpClient& sftp = client(state);
   const ConfigValues& conf = state.conf;
   PartialFileGuard partial(state, local);
-  HandleGuard file(state, openHandle(state, path, kOpenRead, fxp_attrs{}));
-  const fxp_attrs attrs = sftp.attributes(request(state, FXP_FSTAT, Writer().str(file.handle())));
+  // The attributes and the first block are asked for together, right behind
+  // the OPEN's answer; neither waits for the other.
+  RemoteSource file(state, path);
+  const uint32_t attributesId = file.askAttributes();
+  uint32_t block = static_cast<uint32_t>(std::max(1, conf.intValue(Conf::SftpReadBlock)));
+  if (sftp.readLimit() > 0) block = std::min(block, sftp.readLimit());
+  ReadRequest first = file.askRead(appendOffset(local, append), block);
+  struct Abandon {
+    SftpClient& sftp;
+    uint32_t id;
+    ~Abandon() { sftp.abandon(id); }
+  } abandonFirst{sftp, first.id};
+  const fxp_attrs attrs = sftp.attributes(sftp.wait(attributesId));
   const uint64_t size = (attrs.flags & QSSH_ATTR_SIZE) ? attrs.size : UINT64_MAX;
 
   uint64_t start = 0;
   std::optional<FileSink> localFile;
   StreamSink stream(state);
   if (local) localFile.emplace(openLocalTarget(state, local, append, start));
+  if (start != first.offset) {  // the local file changed meanwhile
+    sftp.abandon(first.id);
+    first = file.askRead(start, block);
+    abandonFirst.id = first.id;
+  }
   if (local && conf.boolValue(Conf::LocalPreallocate) && size != UINT64_MAX && size > start)
     ::posix_fallocate(localFile->fd(), static_cast<off_t>(start), static_cast<off_t>(size - start));
   Sink& sink = local ? static_cast<Sink&>(*localFile) : stream;
@@ -448,7 +689,7 @@ void download(ContextState& state, const char* remote, const char* local, bool a
   RateLimiter limiter(conf.intValue(Conf::RateLimit));
 
   const uint64_t reached =
-      pipelinedRead(state, file.handle(), start, size, [&](uint64_t offset, std::string_view data) {
+      pipelinedRead(state, file, first, size, [&](uint64_t offset, std::string_view data) {
         sink.write(offset, data.data(), data.size());
         limiter.moved(data.size());
         // A stream's writer reports its own progress; only file targets are reported here.

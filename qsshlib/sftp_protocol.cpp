@@ -10,7 +10,6 @@ namespace qssh {
 
 namespace {
 
-constexpr size_t kReadChunk = 256 * 1024;
 constexpr uint32_t kSftpVersion = 3;
 // The longest single wait, so an abort request is seen soon.
 constexpr std::chrono::milliseconds kWaitSlice(Deadline::kSliceMs);
@@ -105,8 +104,47 @@ fxp_attrs Reader::attrs() {
   return value;
 }
 
-SftpClient::SftpClient(Transport& transport, WaitRules rules, size_t maxPacket)
-    : transport_(transport), rules_(std::move(rules)), maxPacket_(maxPacket) {}
+void ReceiveWindow::received(size_t bytes, Clock::time_point now, Clock::duration roundTrip) {
+  roundBytes_ += bytes;
+  if (now - roundStart_ < roundTrip) return;
+  if (waited_ && roundBytes_ >= credit() / 2) size_ = std::min(cap_, credit() * 2);
+  roundStart_ = now;
+  roundBytes_ = 0;
+  waited_ = false;
+}
+
+char* ReceiveBuffer::space(size_t count) {
+  // A read asks for the whole window but brings what libssh has decoded,
+  // about one SSH packet. So the storage has room for the window plus some
+  // slack, and the unfinished packet kept at its end moves to the front only
+  // once the slack is used up: rarely, and the bytes written stay within the
+  // storage's first pages.
+  constexpr size_t kSlack = 1024 * 1024;
+  const size_t kept = size();
+  if (end_ + count > capacity_ && begin_ > 0) {
+    std::memmove(storage_.get(), data(), kept);
+    begin_ = 0;
+    end_ = kept;
+  }
+  if (end_ + count > capacity_) {
+    // Not value-initialised: pages are only touched where bytes arrive.
+    std::unique_ptr<char[]> larger(new char[kept + count + kSlack]);
+    if (kept > 0) std::memcpy(larger.get(), data(), kept);
+    storage_ = std::move(larger);
+    capacity_ = kept + count + kSlack;
+    begin_ = 0;
+    end_ = kept;
+  }
+  return storage_.get() + end_;
+}
+
+void ReceiveBuffer::consume(size_t count) {
+  begin_ += count;
+  if (begin_ == end_) begin_ = end_ = 0;
+}
+
+SftpClient::SftpClient(Transport& transport, WaitRules rules, size_t maxPacket, size_t maxWindow)
+    : transport_(transport), rules_(std::move(rules)), maxPacket_(maxPacket), window_(maxWindow) {}
 
 void SftpClient::start() {
   Writer init;
@@ -115,7 +153,7 @@ void SftpClient::start() {
   framed.str(init.bytes());
   transport_.write(framed.bytes());
   // The version answer has no id: it is the first packet, taken as id 0.
-  pending_.insert(0);
+  pending_[0] = ReceiveWindow::Clock::now();
   Packet version = wait(0);
   if (version.type != FXP_VERSION) badMessage();
   Reader reader(version.body);
@@ -144,7 +182,7 @@ uint32_t SftpClient::send(uint8_t type, const Writer& body) {
   Writer header;
   header.u32(static_cast<uint32_t>(1 + 4 + body.bytes().size())).u8(type).u32(id);
   transport_.write(header.bytes() + body.bytes());
-  pending_.insert(id);
+  pending_[id] = ReceiveWindow::Clock::now();
   return id;
 }
 
@@ -154,13 +192,13 @@ void SftpClient::abandon(uint32_t id) {
 }
 
 bool SftpClient::takePacket(Packet& packet) {
-  const size_t available = received_.size() - consumed_;
+  const size_t available = received_.size();
   if (available < 4) return false;
-  const uint32_t length = bigEndian32(received_.data() + consumed_);
+  const uint32_t length = bigEndian32(received_.data());
   if (length < 1 || length > maxPacket_)
     fail(QSSH_ERR_CONNECTION_LOST, "SFTP packet of " + std::to_string(length) + " bytes refused");
   if (available < 4 + size_t{length}) return false;
-  const char* start = received_.data() + consumed_ + 4;
+  const char* start = received_.data() + 4;
   packet.type = static_cast<uint8_t>(start[0]);
   if (length < 5) badMessage();
   // Every answer has an id after its type but the version answer, which has
@@ -170,36 +208,30 @@ bool SftpClient::takePacket(Packet& packet) {
   packet.id = isVersion ? 0 : bigEndian32(start + 1);
   const size_t bodyStart = isVersion ? 1 : 5;
   packet.body.assign(start + bodyStart, length - bodyStart);
-  consumed_ += 4 + size_t{length};
-  if (consumed_ == received_.size()) {
-    received_.clear();
-    consumed_ = 0;
-  }
+  received_.consume(4 + size_t{length});
   return true;
 }
 
-void SftpClient::store(Packet&& packet) {
-  if (pending_.count(packet.id) == 0) return;  // an answer nobody waits for any more
+void SftpClient::store(Packet&& packet, ReceiveWindow::Clock::time_point now) {
+  const auto request = pending_.find(packet.id);
+  if (request == pending_.end()) return;  // an answer nobody waits for any more
+  roundTrip_ = std::min(roundTrip_, now - request->second);
   answers_[packet.id] = std::move(packet);
 }
 
 bool SftpClient::readSome(int timeoutMs) {
-  if (consumed_ > 0 && consumed_ > received_.size() / 2) {
-    received_.erase(0, consumed_);
-    consumed_ = 0;
+  const size_t asked = window_.size();
+  char* space = received_.space(asked);
+  size_t count = transport_.read(space, asked, 0);
+  if (count == 0 && timeoutMs > 0) {
+    window_.waited();
+    count = transport_.read(space, asked, timeoutMs);
   }
-  const size_t oldSize = received_.size();
-  received_.resize(oldSize + kReadChunk);
-  size_t count = 0;
-  try {
-    count = transport_.read(received_.data() + oldSize, kReadChunk, timeoutMs);
-  } catch (...) {
-    received_.resize(oldSize);
-    throw;
-  }
-  received_.resize(oldSize + count);
+  received_.commit(count);
+  const auto now = ReceiveWindow::Clock::now();
+  window_.received(count, now, roundTrip_);
   Packet packet;
-  while (takePacket(packet)) store(std::move(packet));
+  while (takePacket(packet)) store(std::move(packet), now);
   return count > 0;
 }
 
@@ -207,6 +239,10 @@ bool SftpClient::arrived(uint32_t id) {
   while (answers_.count(id) == 0 && readSome(0)) {
   }
   return answers_.count(id) > 0;
+}
+
+const Packet* SftpClient::peek(uint32_t id) {
+  return arrived(id) ? &answers_.at(id) : nullptr;
 }
 
 Packet SftpClient::wait(uint32_t id) {

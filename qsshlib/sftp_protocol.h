@@ -1,9 +1,11 @@
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <set>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -96,11 +98,61 @@ struct WaitRules {
   std::function<void()> letCallerRun;
 };
 
+// How many bytes each read of the channel asks for. libssh opens the
+// channel's window to the count a read asks when that is more than it holds
+// open already, and on its own keeps about 1.25 MB open, which caps a link at
+// that much per round trip. So the count starts small, as it always was, and
+// grows to twice the credit, up to its cap, after each round trip in which
+// the reads had to wait for data while the server used at least half of the
+// credit: the window was what held it back, not the link or the reader.
+class ReceiveWindow {
+ public:
+  using Clock = std::chrono::steady_clock;
+  static constexpr size_t kInitial = 256 * 1024;
+  // What libssh keeps open by itself (its WINDOWBASE).
+  static constexpr size_t kLibsshWindow = 1280000;
+
+  explicit ReceiveWindow(size_t cap) : cap_(std::max(cap, kInitial)) {}
+  // The count each read asks for.
+  size_t size() const { return size_; }
+  // The bytes the server may send ahead of the reads.
+  size_t credit() const { return std::max(size_, kLibsshWindow); }
+  // A read found nothing to take and has to wait, with answers outstanding.
+  void waited() { waited_ = true; }
+  // A read took `bytes`; `roundTrip` is the shortest answer time seen so far.
+  void received(size_t bytes, Clock::time_point now, Clock::duration roundTrip);
+
+ private:
+  size_t cap_;
+  size_t size_ = kInitial;
+  Clock::time_point roundStart_ = Clock::now();
+  size_t roundBytes_ = 0;
+  bool waited_ = false;
+};
+
+// Received bytes not yet cut into packets. Its storage is kept from read to
+// read and never zero-filled, so a large read costs only the bytes that come.
+class ReceiveBuffer {
+ public:
+  // Room for `count` more bytes after what is kept.
+  char* space(size_t count);
+  void commit(size_t count) { end_ += count; }
+  const char* data() const { return storage_.get() + begin_; }
+  size_t size() const { return end_ - begin_; }
+  void consume(size_t count);
+
+ private:
+  std::unique_ptr<char[]> storage_;
+  size_t capacity_ = 0;
+  size_t begin_ = 0;
+  size_t end_ = 0;
+};
+
 // The client side of the SFTP protocol: requests with ids, answers matched to
 // them, and answers to abandoned requests dropped when they come.
 class SftpClient {
  public:
-  SftpClient(Transport& transport, WaitRules rules, size_t maxPacket);
+  SftpClient(Transport& transport, WaitRules rules, size_t maxPacket, size_t maxWindow);
 
   void start();
   bool hasExtension(const std::string& name) const { return extensions_.count(name) > 0; }
@@ -109,7 +161,15 @@ class SftpClient {
   Packet wait(uint32_t id);
   // True when the answer to `id` has arrived (reads what is there without waiting).
   bool arrived(uint32_t id);
+  // The answer to `id` if it has arrived (reads what is there without
+  // waiting); it stays for wait() to take.
+  const Packet* peek(uint32_t id);
   void abandon(uint32_t id);
+  // The bytes the channel currently lets the server send ahead.
+  size_t window() const { return window_.size(); }
+  // The most bytes the server gives per read, once a short answer showed it; 0 until then.
+  uint32_t readLimit() const { return readLimit_; }
+  void setReadLimit(uint32_t bytes) { readLimit_ = bytes; }
 
   // Answers of the expected kind, or a LibError from a status answer.
   std::string handle(const Packet& answer);
@@ -121,16 +181,19 @@ class SftpClient {
  private:
   bool readSome(int timeoutMs);
   bool takePacket(Packet& packet);
-  void store(Packet&& packet);
+  void store(Packet&& packet, ReceiveWindow::Clock::time_point now);
 
   Transport& transport_;
   WaitRules rules_;
   size_t maxPacket_;
   uint32_t nextId_ = 1;
-  std::set<uint32_t> pending_;
+  // Outstanding requests with the time each was sent.
+  std::map<uint32_t, ReceiveWindow::Clock::time_point> pending_;
   std::map<uint32_t, Packet> answers_;
-  std::string received_;
-  size_t consumed_ = 0;
+  ReceiveBuffer received_;
+  ReceiveWindow window_;
+  uint32_t readLimit_ = 0;
+  ReceiveWindow::Clock::duration roundTrip_ = ReceiveWindow::Clock::duration::max();
   std::map<std::string, std::string> extensions_;
 };
 

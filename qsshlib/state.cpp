@@ -52,21 +52,34 @@ void ChannelTransport::keepAlive() {
   ssh_send_ignore(session_, "keepalive");
 }
 
+namespace {
+
+SftpClient clientFor(Transport& transport, ContextState& state) {
+  return SftpClient(transport,
+                    WaitRules{[&state] {
+                                const int32_t ticks = state.ctx->timeoutticks;
+                                return ticks > 0 ? ticks : QSSH_DEFAULT_TIMEOUT_TICKS;
+                              },
+                              [&state] { return state.ctx->aborted != 0; },
+                              [&state] { return state.conf.intValue(Conf::KeepAliveInterval); },
+                              [&state] { state.letCallerRun(); }},
+                    static_cast<size_t>(std::max(state.conf.intValue(Conf::SftpMaxPacket), 65536)),
+                    static_cast<size_t>(std::max(state.conf.intValue(Conf::SftpMaxWindow), 0)));
+}
+
+}  // namespace
+
 Connection::Connection(SessionPtr sessionIn, ChannelPtr channelIn, ContextState& state)
     : session(std::move(sessionIn)),
       channel(std::move(channelIn)),
-      transport(session.get(), channel.get()),
-      client(transport,
-             WaitRules{[&state] {
-                         const int32_t ticks = state.ctx->timeoutticks;
-                         return ticks > 0 ? ticks : QSSH_DEFAULT_TIMEOUT_TICKS;
-                       },
-                       [&state] { return state.ctx->aborted != 0; },
-                       [&state] { return state.conf.intValue(Conf::KeepAliveInterval); },
-                       [&state] { state.letCallerRun(); }},
-             static_cast<size_t>(std::max(state.conf.intValue(Conf::SftpMaxPacket), 65536))) {}
+      transport(std::make_unique<ChannelTransport>(session.get(), channel.get())),
+      client(clientFor(*transport, state)) {}
+
+Connection::Connection(std::unique_ptr<Transport> transportIn, ContextState& state)
+    : transport(std::move(transportIn)), client(clientFor(*transport, state)) {}
 
 Connection::~Connection() {
+  if (!session) return;
   // The channel goes before the connection it belongs to.
   ssh_channel_send_eof(channel.get());
   ssh_channel_close(channel.get());

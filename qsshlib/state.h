@@ -2,6 +2,7 @@
 
 #include <libssh/libssh.h>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -38,15 +39,28 @@ class ChannelTransport : public Transport {
   ssh_channel channel_;
 };
 
+// A folder whose listing went out before anyone asked for it: its OPENDIR,
+// once the handle came its first two READDIRs, and once they showed the end
+// its CLOSE. The listing that asks for the folder takes the answers over.
+struct FolderAhead {
+  uint32_t openId = 0;
+  std::optional<std::string> handle;
+  std::vector<uint32_t> reads;
+  std::optional<uint32_t> closeId;
+};
+
 // An open SSH connection with its SFTP channel.
 struct Connection {
   Connection(SessionPtr session, ChannelPtr channel, ContextState& state);
+  // SFTP over another byte stream, without SSH.
+  Connection(std::unique_ptr<Transport> transport, ContextState& state);
   ~Connection();
 
   SessionPtr session;
   ChannelPtr channel;
-  ChannelTransport transport;
+  std::unique_ptr<Transport> transport;
   SftpClient client;
+  std::map<std::string, FolderAhead> foldersAhead;  // by path
   std::string host;
   int port = 0;
 };

@@ -1,0 +1,118 @@
+#include "bench_support.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <random>
+
+namespace quorrel::bench {
+
+namespace {
+
+constexpr size_t kBufferBytes = 64 * 1024;
+
+}  // namespace
+
+double seconds(Clock::duration elapsed) {
+  return std::chrono::duration<double>(elapsed).count();
+}
+
+double mbPerSecond(double bytes, double elapsed) {
+  return bytes / elapsed / 1e6;
+}
+
+double peakMemoryMiB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+void writeRandomFile(const fs::path& path, size_t bytes, uint64_t seed) {
+  fs::create_directories(path.parent_path());
+  std::mt19937_64 generator(seed);
+  std::vector<uint64_t> block(kBufferBytes / sizeof(uint64_t));
+  std::ofstream out(path, std::ios::binary);
+  for (size_t written = 0; written < bytes && out;) {
+    for (uint64_t& word : block) word = generator();
+    const size_t count = std::min(kBufferBytes, bytes - written);
+    out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(count));
+    written += count;
+  }
+  if (!out) throw BenchError("cannot write " + path.string());
+}
+
+bool sameContent(const fs::path& left, const fs::path& right) {
+  std::error_code error;
+  if (fs::file_size(left, error) != fs::file_size(right, error) || error) return false;
+  std::ifstream a(left, std::ios::binary), b(right, std::ios::binary);
+  std::vector<char> bufferA(kBufferBytes), bufferB(kBufferBytes);
+  while (a && b) {
+    a.read(bufferA.data(), static_cast<std::streamsize>(bufferA.size()));
+    b.read(bufferB.data(), static_cast<std::streamsize>(bufferB.size()));
+    if (a.gcount() != b.gcount() ||
+        std::memcmp(bufferA.data(), bufferB.data(), static_cast<size_t>(a.gcount())) != 0)
+      return false;
+  }
+  return a.eof() && b.eof();
+}
+
+void checkCopy(const fs::path& tree, const std::vector<std::string>& files, const fs::path& copy,
+               const char* side) {
+  for (const std::string& relative : files)
+    if (!sameContent(tree / relative, copy / relative))
+      throw BenchError(std::string(side) + " did not copy " + relative + " faithfully");
+}
+
+double syncToDisk(const fs::path& tree, const std::vector<std::string>& files) {
+  const auto start = Clock::now();
+  for (const std::string& relative : files) {
+    const int fd = ::open((tree / relative).c_str(), O_RDONLY | O_CLOEXEC);
+    const bool synced = fd >= 0 && ::fsync(fd) == 0;
+    if (fd >= 0) ::close(fd);
+    if (!synced) throw BenchError("cannot sync " + (tree / relative).string());
+  }
+  return seconds(Clock::now() - start);
+}
+
+std::string quoted(const std::string& path) {
+  return "\"" + path + "\"";
+}
+
+OpenSshClient::OpenSshClient(testing::SshdServer& server, int port) : port_(port) {
+  key_ = server.clientKeyFile("");
+  knownHosts_ = server.dataDir().parent_path() / ("bench_known_hosts_" + std::to_string(port));
+  std::ofstream(knownHosts_) << "[" << server.host() << "]:" << port << " "
+                             << server.hostKeyAlgorithm("ed25519") << " "
+                             << server.hostKeyBase64("ed25519") << "\n";
+}
+
+double OpenSshClient::run(const std::string& batch, bool recursive, std::string* output) const {
+  std::vector<std::string> argv = {"sftp", "-q", "-b", "-", "-i", key_.string()};
+  const std::string options[] = {"IdentitiesOnly=yes", "UserKnownHostsFile=" + knownHosts_.string(),
+                                 "StrictHostKeyChecking=yes", "BatchMode=yes"};
+  for (const std::string& option : options) argv.insert(argv.end(), {"-o", option});
+  argv.insert(argv.end(), {"-P", std::to_string(port_)});
+  if (recursive) argv.push_back("-r");
+  argv.push_back(testing::SshdServer::user() + "@" + testing::SshdServer::host());
+  const auto start = Clock::now();
+  auto result = testing::runCommand(argv, batch, std::chrono::seconds(1800));
+  const double elapsed = seconds(Clock::now() - start);
+  if (result.exitCode != 0) throw BenchError("sftp failed: " + result.err);
+  if (output) *output = std::move(result.out);
+  return elapsed;
+}
+
+void giveUpAfter(unsigned limit) {
+  static const char message[] = "benchmark: gave up, the run took too long\n";
+  ::signal(SIGALRM, [](int) {
+    [[maybe_unused]] const auto ignored = ::write(STDERR_FILENO, message, sizeof message - 1);
+    ::_exit(3);
+  });
+  ::alarm(limit);
+}
+
+}  // namespace quorrel::bench
