@@ -5,7 +5,8 @@
  * almost every call. The library calls back synchronously, on the caller's
  * thread, only while one of its functions runs. A callback may throw a C++
  * exception: it leaves through the library function under way, and the
- * context stays usable and freeable.
+ * context stays usable and freeable. So the library and its caller must be
+ * built with one C++ runtime: those exceptions pass through the library.
  *
  * Texts are zero-terminated 8-bit strings; remote paths and names are UTF-8.
  * Texts the library hands out belong to it: copy them at once.
@@ -20,7 +21,16 @@
 extern "C" {
 #endif
 
+/* The library exports exactly these functions. Windows marks them for export
+ * while the library is built and for import elsewhere; other systems build it
+ * with hidden symbols and show only these. */
+#if defined(_WIN32)
 #if defined(QSSHLIB_BUILDING)
+#define QSSHLIB_API __declspec(dllexport)
+#else
+#define QSSHLIB_API __declspec(dllimport)
+#endif
+#elif defined(QSSHLIB_BUILDING)
 #define QSSHLIB_API __attribute__((visibility("default")))
 #else
 #define QSSHLIB_API
