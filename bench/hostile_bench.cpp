@@ -49,7 +49,8 @@ void allowOpenFiles() {
 
 SshdServer::Options serving(const std::string& mode) {
   SshdServer::Options options;
-  options.sftpServer = std::string(HOSTILE_SFTP_SERVER) + " " + mode;
+  options.sftpServer = HOSTILE_SFTP_SERVER;
+  options.sftpServerArguments = mode;
   return options;
 }
 

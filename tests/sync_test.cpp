@@ -520,7 +520,8 @@ class HostileServerTest : public SyncScenarioTest {
  protected:
   static SshdServer::Options serving(const std::string& mode) {
     SshdServer::Options options;
-    options.sftpServer = std::string(HOSTILE_SFTP_SERVER) + " " + mode;
+    options.sftpServer = HOSTILE_SFTP_SERVER;
+    options.sftpServerArguments = mode;
     return options;
   }
   // Nothing beside the game folder, and no temporary file left in it.
