@@ -31,8 +31,8 @@ const char* answerPassword(const char*, const char*, qssh_bool* cancel, TSshLibC
   return password.c_str();
 }
 
-qssh_bool acceptKey(const char*, int32_t, const char*, const char*, const char*, int32_t, qssh_bool*,
-                    TSshLibContext*) {
+qssh_bool acceptKey(const char*, int32_t, const char*, const char*, const char*, int32_t,
+                    qssh_bool*, TSshLibContext*) {
   return 1;
 }
 
@@ -46,7 +46,9 @@ void makeRandomFile(const fs::path& path, size_t mebibytes) {
   }
 }
 
-double seconds(Clock::duration elapsed) { return std::chrono::duration<double>(elapsed).count(); }
+double seconds(Clock::duration elapsed) {
+  return std::chrono::duration<double>(elapsed).count();
+}
 
 double libraryDownload(SshdServer& server, const std::string& remote, const fs::path& local) {
   QsshlibBinding& lib = QsshlibBinding::instance();
@@ -56,7 +58,8 @@ double libraryDownload(SshdServer& server, const std::string& remote, const fs::
   ctx.getpassword_callback = answerPassword;
   ctx.verify_host_key_callback = acceptKey;
   lib.qssh_initcontext(0, &ctx);
-  if (lib.qsftp_connect(server.host().c_str(), SshdServer::user().c_str(), server.port(), "", &ctx) != 0) {
+  if (lib.qsftp_connect(server.host().c_str(), SshdServer::user().c_str(), server.port(), "",
+                        &ctx) != 0) {
     std::fprintf(stderr, "connect failed: %s\n", ctx.fxp_error_message);
     std::exit(1);
   }
@@ -75,11 +78,12 @@ double libraryDownload(SshdServer& server, const std::string& remote, const fs::
 double opensshDownload(SshdServer& server, const std::string& remote, const fs::path& local,
                        const fs::path& key, const fs::path& knownHosts) {
   const auto start = Clock::now();
-  const auto result = runCommand(
-      {"sftp", "-q", "-b", "-", "-i", key.string(), "-o", "UserKnownHostsFile=" + knownHosts.string(),
-       "-o", "StrictHostKeyChecking=yes", "-o", "BatchMode=yes", "-P", std::to_string(server.port()),
-       SshdServer::user() + "@" + server.host()},
-      "get " + remote + " " + local.string() + "\n", std::chrono::seconds(600));
+  const auto result =
+      runCommand({"sftp", "-q", "-b", "-", "-i", key.string(), "-o",
+                  "UserKnownHostsFile=" + knownHosts.string(), "-o", "StrictHostKeyChecking=yes",
+                  "-o", "BatchMode=yes", "-P", std::to_string(server.port()),
+                  SshdServer::user() + "@" + server.host()},
+                 "get " + remote + " " + local.string() + "\n", std::chrono::seconds(600));
   const double elapsed = seconds(Clock::now() - start);
   if (result.exitCode != 0) {
     std::fprintf(stderr, "sftp failed: %s\n", result.err.c_str());
@@ -122,8 +126,8 @@ int main(int argc, char** argv) {
     fs::remove(target);
     const double openssh = opensshDownload(server, remote, target, key, knownHosts);
     fs::remove(target);
-    std::printf("round %d: libqsshlib %.1f MB/s, OpenSSH sftp %.1f MB/s\n", round, size / library / 1e6,
-                size / openssh / 1e6);
+    std::printf("round %d: libqsshlib %.1f MB/s, OpenSSH sftp %.1f MB/s\n", round,
+                size / library / 1e6, size / openssh / 1e6);
     libraryBest = std::min(libraryBest, library);
     opensshBest = std::min(opensshBest, openssh);
   }

@@ -4,7 +4,6 @@
 #include <QDir>
 
 #include <algorithm>
-#include <cmath>
 #include <limits>
 
 #include "colours.h"

@@ -421,8 +421,6 @@ void connectSession(ContextState& state, const char* hostText, const char* userT
 
   ChannelPtr channel = openSftpChannel(state, session.get());
   auto connection = std::make_unique<Connection>(std::move(session), std::move(channel), state);
-  connection->host = host;
-  connection->port = port;
   startSftp(state, *connection);
   state.open = std::move(connection);
   state.flushLibsshLog();

@@ -802,7 +802,8 @@ UploadTransfer* startUploadTransfer(ContextState&, RemoteFile* file, uint64_t) {
 
 namespace {
 
-// Takes the acknowledgements that have arrived, in order, without waiting.
+// Takes the acknowledgements in order: those that have arrived, or with
+// `wait` every one outstanding.
 void collectAcknowledgements(ContextState& state, UploadTransfer* transfer, bool wait) {
   SftpClient& sftp = client(state);
   while (!transfer->pending.empty() && (wait || sftp.arrived(transfer->pending.front().id))) {

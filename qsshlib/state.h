@@ -61,8 +61,6 @@ struct Connection {
   std::unique_ptr<Transport> transport;
   SftpClient client;
   std::map<std::string, FolderAhead> foldersAhead;  // by path
-  std::string host;
-  int port = 0;
 };
 
 // What the library keeps for one context, reached through the context's

@@ -6,8 +6,8 @@
 #include <fstream>
 #include <random>
 
-#include "fixtures/sshd_server.h"
 #include "form_harness.h"
+#include "sshd_server.h"
 
 namespace quorrel::testing {
 
