@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "exception.h"
+#include "posix/descriptor.h"
 
 namespace quorrel {
 
@@ -37,15 +38,7 @@ int64_t TFileStream::read(void* buffer, int64_t count) {
 }
 
 int64_t TFileStream::write(const void* buffer, int64_t count) {
-  int64_t written = 0;
-  while (written < count) {
-    const ssize_t result = ::write(fd_, static_cast<const char*>(buffer) + written,
-                                   static_cast<size_t>(count - written));
-    if (result < 0 && errno == EINTR) continue;
-    if (result <= 0) break;
-    written += result;
-  }
-  return written;
+  return posix::writeAll(fd_, buffer, count);
 }
 
 void TFileStream::close() {

@@ -19,10 +19,13 @@
 #include <utility>
 
 #include "io_error.h"
+#include "posix/descriptor.h"
 
 namespace quorrel {
 
 namespace {
+
+using posix::Descriptor;
 
 std::string realPath(const QByteArray& path) {
   char resolved[PATH_MAX];
@@ -32,25 +35,6 @@ std::string realPath(const QByteArray& path) {
 std::string text(const QByteArray& bytes) {
   return bytes.toStdString();
 }
-
-// A descriptor closed at the end of its scope.
-class Descriptor {
- public:
-  explicit Descriptor(int fd = -1) : fd_(fd) {}
-  Descriptor(Descriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  Descriptor& operator=(Descriptor&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-  }
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
 
 QStringList componentsOf(const QString& relative) {
   return relative.split(QChar('/'), Qt::SkipEmptyParts);
@@ -111,15 +95,8 @@ class ListedSizeStream : public TStream {
     if (position_ < 0 || count > size_ - position_)
       throw Exception("The server sent more than the " + std::to_string(size_) +
                       " bytes listed for " + relative_.toStdString());
-    const char* bytes = static_cast<const char*>(buffer);
-    for (int64_t done = 0; done < count;) {
-      const ssize_t put = ::pwrite(fd_.get(), bytes + done, static_cast<size_t>(count - done),
-                                   static_cast<off_t>(position_ + done));
-      if (put < 0 && errno == EINTR) continue;
-      if (put <= 0)
-        throw InOutError::fromErrno(put < 0 ? errno : ENOSPC, "Cannot write " + text(path_));
-      done += put;
-    }
+    if (posix::writeAll(fd_.get(), buffer, count, position_) != count)
+      throw InOutError::fromErrno(errno, "Cannot write " + text(path_));
     position_ += count;
     reached_ = std::max(reached_, position_);
     return count;
@@ -232,8 +209,7 @@ void GameFolder::replaceFile(const QString& relative, int64_t size,
 }
 
 bool leadsInside(const QString& root, const QString& path) {
-  const std::string rootReal = realPath(QFile::encodeName(root));
-  return !rootReal.empty() && realPath(QFile::encodeName(path)).rfind(rootReal + "/", 0) == 0;
+  return leadsInside(QFile::encodeName(path), rootPathOf(root));
 }
 
 namespace {
