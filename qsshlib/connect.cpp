@@ -1,14 +1,10 @@
 #include "connect.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include "lib_error.h"
+#include "local_file.h"
 #include "net.h"
 
 namespace qssh {
@@ -132,13 +128,10 @@ SessionPtr newSession(ContextState& state, int fd, const std::string& host, int 
 // A missing file holds no entry; a file that is there but cannot be read
 // might hold one, so it never counts as a first meeting.
 int32_t knownHostsStatus(ContextState& state, ssh_session session, const std::string& knownHosts) {
-  const int fd = ::open(knownHosts.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0 && errno == ENOENT) return QSSH_HOSTKEY_NO_KNOWN_HOSTS;
-  struct stat info {};
-  const bool readable = fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-  const std::string reason = fd < 0 ? std::strerror(errno) : "not a regular file";
-  if (fd >= 0) ::close(fd);
-  if (!readable) {
+  std::string reason;
+  const LocalFileState file = localFileState(knownHosts, reason);
+  if (file == LocalFileState::Missing) return QSSH_HOSTKEY_NO_KNOWN_HOSTS;
+  if (file == LocalFileState::Unreadable) {
     state.print("Cannot read the known-hosts file " + knownHosts + ": " + reason, true);
     return QSSH_HOSTKEY_UNREADABLE;
   }
@@ -171,17 +164,6 @@ std::string fingerprintOf(ssh_key key, const std::string& hashName) {
   SshText text(ssh_get_fingerprint_hash(type, hash, length));
   ssh_clean_pubkey_hash(&hash);
   return text ? text.get() : "";
-}
-
-void makeParentFolder(const std::string& file) {
-  const size_t slash = file.rfind('/');
-  if (slash == std::string::npos || slash == 0) return;
-  std::string folder;
-  for (size_t next = file.find('/', 1); next != std::string::npos && next <= slash;
-       next = file.find('/', next + 1)) {
-    folder = file.substr(0, next);
-    ::mkdir(folder.c_str(), 0700);
-  }
 }
 
 void verifyHostKey(ContextState& state, ssh_session session, const std::string& host, int port) {
@@ -217,7 +199,7 @@ void verifyHostKey(ContextState& state, ssh_session session, const std::string& 
   // cannot be: otherwise the next connection would meet any key as a first one.
   if (store) {
     const std::string file = knownHostsFile(conf);
-    makeParentFolder(file);
+    makeParentFolders(file);
     if (ssh_session_update_known_hosts(session) != SSH_OK)
       fail(QSSH_ERR_HOSTKEY_REJECTED,
            "Host key refused: it cannot be stored in " + file + ": " + ssh_get_error(session));
@@ -251,8 +233,9 @@ struct AuthContext {
 };
 
 bool authenticateWithKeyFile(AuthContext& auth, const std::string& path) {
-  if (::access(path.c_str(), R_OK) != 0)
-    fail(QSSH_ERR_LOCAL_FILE, "Cannot read the key file " + path + ": " + std::strerror(errno));
+  std::string reason;
+  if (localFileState(path, reason) != LocalFileState::Readable)
+    fail(QSSH_ERR_LOCAL_FILE, "Cannot read the key file " + path + ": " + reason);
   ssh_key rawKey = nullptr;
   int result = ssh_pki_import_privkey_file(path.c_str(), nullptr, nullptr, nullptr, &rawKey);
   for (int attempt = 0; result != SSH_OK; ++attempt) {

@@ -1,19 +1,14 @@
 #include "operations.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <deque>
+#include <optional>
 #include <thread>
 #include <utility>
 
 #include "lib_error.h"
+#include "local_file.h"
 
 namespace qssh {
 
@@ -38,10 +33,6 @@ Packet request(ContextState& state, uint8_t type, const Writer& body) {
 
 void checkAborted(const ContextState& state) {
   if (state.ctx->aborted) fail(QSSH_ERR_ABORTED, "Aborted");
-}
-
-[[noreturn]] void failLocal(const std::string& what, const std::string& path) {
-  fail(QSSH_ERR_LOCAL_FILE, what + " " + path + ": " + std::strerror(errno));
 }
 
 // An open remote handle. Its CLOSE may go out ahead, behind the requests
@@ -172,35 +163,14 @@ class StreamSink : public Sink {
 
 class FileSink : public Sink {
  public:
-  FileSink(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
-  FileSink(FileSink&& other) noexcept
-      : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)) {}
-  FileSink(const FileSink&) = delete;
-  FileSink& operator=(const FileSink&) = delete;
-  ~FileSink() override {
-    if (fd_ >= 0) ::close(fd_);
-  }
+  explicit FileSink(LocalFile file) : file_(std::move(file)) {}
   void write(uint64_t offset, const char* data, size_t length) override {
-    size_t done = 0;
-    while (done < length) {
-      const ssize_t result =
-          ::pwrite(fd_, data + done, length - done, static_cast<off_t>(offset + done));
-      if (result < 0 && errno == EINTR) continue;
-      if (result <= 0) failLocal("Cannot write", path_);
-      done += static_cast<size_t>(result);
-    }
+    file_.writeAt(offset, data, length);
   }
-  int fd() const { return fd_; }
-  void finish(bool sync) {
-    if (sync && ::fsync(fd_) != 0) failLocal("Cannot write", path_);
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) failLocal("Cannot write", path_);
-  }
+  LocalFile& file() { return file_; }
 
  private:
-  std::string path_;
-  int fd_;
+  LocalFile file_;
 };
 
 struct ReadRequest {
@@ -312,23 +282,16 @@ void printTransfer(ContextState& state, const char* verb, uint64_t bytes, const 
 }
 
 void copyTimesToLocal(const std::string& path, const fxp_attrs& attrs) {
-  if (!(attrs.flags & QSSH_ATTR_ACMODTIME)) return;
-  const timeval times[2] = {{static_cast<time_t>(attrs.atime), 0},
-                            {static_cast<time_t>(attrs.mtime), 0}};
-  ::utimes(path.c_str(), times);
+  if (attrs.flags & QSSH_ATTR_ACMODTIME) setLocalTimes(path, attrs.atime, attrs.mtime);
 }
 
 FileSink openLocalTarget(ContextState& state, const std::string& path, bool append,
                          uint64_t& start) {
   const ConfigValues& conf = state.conf;
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
-  if (!append) flags |= conf.boolValue(Conf::LocalNoOverwrite) ? O_EXCL : O_TRUNC;
-  const int fd = ::open(path.c_str(), flags, conf.intValue(Conf::LocalFileMode));
-  if (fd < 0) failLocal("Cannot create", path);
-  struct stat info {};
-  ::fstat(fd, &info);
-  start = append ? static_cast<uint64_t>(info.st_size) : 0;
-  return FileSink(path, fd);
+  LocalFile file = LocalFile::openForWriting(path, append, conf.boolValue(Conf::LocalNoOverwrite),
+                                             conf.intValue(Conf::LocalFileMode));
+  start = append ? file.size() : 0;
+  return FileSink(std::move(file));
 }
 
 // Deletes the local file of a failed download when asked to.
@@ -337,7 +300,7 @@ class PartialFileGuard {
   PartialFileGuard(const ContextState& state, const char* local)
       : armed_(local && state.conf.boolValue(Conf::SftpRemovePartial)), path_(local ? local : "") {}
   ~PartialFileGuard() {
-    if (armed_) ::unlink(path_.c_str());
+    if (armed_) removeLocalFile(path_);
   }
   void keep() { armed_ = false; }
 
@@ -350,39 +313,21 @@ class PartialFileGuard {
 class Source {
  public:
   Source(ContextState& state, const char* local) : state_(state) {
-    if (!local) return;
-    path_ = local;
-    fd_ = ::open(local, O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) failLocal("Cannot open", path_);
-  }
-  ~Source() {
-    if (fd_ >= 0) ::close(fd_);
+    if (local) file_.emplace(LocalFile::openForReading(local));
   }
   size_t read(uint64_t offset, char* buffer, size_t capacity) {
-    if (fd_ < 0) {
-      if (!state_.ctx->read_from_stream) return 0;
-      const int32_t count =
-          state_.ctx->read_from_stream(offset, buffer, static_cast<int32_t>(capacity), state_.ctx);
-      return count > 0 ? std::min(static_cast<size_t>(count), capacity) : 0;
-    }
-    for (;;) {
-      const ssize_t count = ::pread(fd_, buffer, capacity, static_cast<off_t>(offset));
-      if (count < 0 && errno == EINTR) continue;
-      if (count < 0) failLocal("Cannot read", path_);
-      return static_cast<size_t>(count);
-    }
+    if (file_) return file_->readAt(offset, buffer, capacity);
+    if (!state_.ctx->read_from_stream) return 0;
+    const int32_t count =
+        state_.ctx->read_from_stream(offset, buffer, static_cast<int32_t>(capacity), state_.ctx);
+    return count > 0 ? std::min(static_cast<size_t>(count), capacity) : 0;
   }
-  bool isFile() const { return fd_ >= 0; }
-  struct stat info() const {
-    struct stat data {};
-    ::fstat(fd_, &data);
-    return data;
-  }
+  bool isFile() const { return file_.has_value(); }
+  LocalAttributes attributes() const { return file_->attributes(); }
 
  private:
   ContextState& state_;
-  std::string path_;
-  int fd_ = -1;
+  std::optional<LocalFile> file_;
 };
 
 struct WriteRequest {
@@ -648,9 +593,7 @@ void setAttributes(ContextState& state, const char* path, const fxp_attrs& attrs
 
 // The offset a download starts at: the local file's size when appending to it.
 uint64_t appendOffset(const char* local, bool append) {
-  struct stat info {};
-  if (!local || !append || ::stat(local, &info) != 0) return 0;
-  return static_cast<uint64_t>(info.st_size);
+  return local && append ? localFileSize(local) : 0;
 }
 
 void download(ContextState& state, const char* remote, const char* local, bool append) {
@@ -682,8 +625,8 @@ void download(ContextState& state, const char* remote, const char* local, bool a
     first = file.askRead(start, block);
     abandonFirst.id = first.id;
   }
-  if (local && conf.boolValue(Conf::LocalPreallocate) && size != UINT64_MAX && size > start)
-    ::posix_fallocate(localFile->fd(), static_cast<off_t>(start), static_cast<off_t>(size - start));
+  if (local && conf.boolValue(Conf::LocalPreallocate) && size != UINT64_MAX)
+    localFile->file().reserve(start, size);
   Sink& sink = local ? static_cast<Sink&>(*localFile) : stream;
   ProgressReporter progress(state, false);
   RateLimiter limiter(conf.intValue(Conf::RateLimit));
@@ -700,10 +643,10 @@ void download(ContextState& state, const char* remote, const char* local, bool a
     fail(QSSH_ERR_CONNECTION_LOST,
          "The file ended at " + std::to_string(reached) + " of " + std::to_string(size) + " bytes");
   if (localFile) {
-    localFile->finish(conf.boolValue(Conf::LocalFsync));
+    localFile->file().finish(conf.boolValue(Conf::LocalFsync));
     if (conf.boolValue(Conf::SftpPreserveTimes)) copyTimesToLocal(local, attrs);
     if (conf.boolValue(Conf::SftpPreservePerms) && (attrs.flags & QSSH_ATTR_PERMISSIONS))
-      ::chmod(local, attrs.permissions & 07777);
+      setLocalPermissions(local, attrs.permissions);
   }
   partial.keep();
   printTransfer(state, "Downloaded", reached - start, path);
@@ -721,7 +664,7 @@ void upload(ContextState& state, const char* local, const char* remote, bool app
   }
   if (source.isFile() && conf.boolValue(Conf::SftpPreservePerms)) {
     create.flags = QSSH_ATTR_PERMISSIONS;
-    create.permissions = source.info().st_mode & 07777;
+    create.permissions = source.attributes().permissions;
   }
   HandleGuard file(
       state, openHandle(state, path,
@@ -770,11 +713,11 @@ void upload(ContextState& state, const char* local, const char* remote, bool app
     sftp.ok(request(state, FXP_EXTENDED, Writer().str(kFsync).str(file.handle())));
   file.close();
   if (source.isFile() && conf.boolValue(Conf::SftpPreserveTimes)) {
-    const struct stat info = source.info();
+    const LocalAttributes local = source.attributes();
     fxp_attrs times{};
     times.flags = QSSH_ATTR_ACMODTIME;
-    times.atime = static_cast<uint32_t>(info.st_atime);
-    times.mtime = static_cast<uint32_t>(info.st_mtime);
+    times.atime = local.atime;
+    times.mtime = local.mtime;
     setAttributes(state, remote, times);
   }
   printTransfer(state, "Uploaded", offset - start, path);
