@@ -1,6 +1,9 @@
 #include "resources.h"
 
+#include <QDir>
 #include <QFontDatabase>
+
+#include "artwork.h"
 
 namespace quorrel {
 
@@ -19,9 +22,10 @@ QFont pixelFont(const QString& family, int pixelHeight, bool bold) {
 }  // namespace
 
 void registerBundledFonts() {
-  for (const char* file : {":/fonts/Carlito-Regular.ttf", ":/fonts/Carlito-Bold.ttf",
-                           ":/fonts/tahoma.ttf", ":/fonts/tahomabd.ttf"})
-    QFontDatabase::addApplicationFont(QString::fromLatin1(file));
+  // The build puts exactly the window's fonts there (cmake/Fonts.cmake).
+  const QDir fonts(QStringLiteral(":/fonts"));
+  for (const QString& file : fonts.entryList(QDir::Files))
+    QFontDatabase::addApplicationFont(fonts.filePath(file));
 }
 
 QFont calibriFont(int pixelHeight, bool bold) {
@@ -45,7 +49,7 @@ QList<QPixmap> imageList(const QString& prefix, int count) {
 
 QIcon programIcon() {
   QIcon icon;
-  for (int size : {16, 32, 48, 64, 128, 256})
+  for (int size : artwork_files::kIconSizes)
     icon.addFile(QStringLiteral(":/icon/icon_%1.png").arg(size), QSize(size, size));
   return icon;
 }

@@ -13,6 +13,7 @@
 #include <functional>
 #include <vector>
 
+#include "artwork.h"
 #include "render_artwork_common.h"
 
 namespace {
@@ -95,7 +96,7 @@ int main(int argc, char** argv) {
       {"images/close_0.png", [] { return artwork::renderClose(false); }, -1},
       {"images/close_1.png", [] { return artwork::renderClose(true); }, -1},
   };
-  for (int size : {16, 32, 48, 64, 128, 256}) {
+  for (int size : quorrel::artwork_files::kIconSizes) {
     jobs.push_back({QStringLiteral("icon/icon_%1.png").arg(size),
                     [&fonts, size] { return artwork::renderIcon(fonts, size); }, -1});
   }
