@@ -170,7 +170,7 @@ class TForm1 : public QWidget {
   struct FileToSync;
   void runFlow(FlowKind kind);
   bool connectAndWalk(FlowKind kind);
-  std::vector<FileToSync> planTransfers(const QStringList& fileList, FlowKind kind) const;
+  std::vector<FileToSync> planTransfers(const QStringList& fileList) const;
   void fetchFile(TSftpSession& session, const FileToSync& file);
   bool walkListing(fxp_names* names, TSftpSession& session, QStringList& fileList);
   void countListedEntries(int32_t count);

@@ -3,10 +3,8 @@
 #include <QCoreApplication>
 #include <QDir>
 
-#include <algorithm>
-#include <limits>
-
 #include "colours.h"
+#include "file_list.h"
 #include "form1.h"
 #include "game_folder.h"
 #include "io_error.h"
@@ -19,19 +17,6 @@ constexpr std::chrono::milliseconds kPauseBeforeFetch(250);
 
 void pumpMessages() {
   QCoreApplication::processEvents();
-}
-
-// A size no signed 64-bit count holds is as far beyond any disk as the
-// largest one that does, and is refused the same way.
-int64_t parseSize(const QString& text) {
-  bool ok = false;
-  const uint64_t size = text.toULongLong(&ok);
-  if (!ok) throw Exception("'" + text.toStdString() + "' is not a valid integer value");
-  return static_cast<int64_t>(std::min<uint64_t>(size, std::numeric_limits<int64_t>::max()));
-}
-
-int64_t saturatingSum(int64_t a, int64_t b) {
-  return a > std::numeric_limits<int64_t>::max() - b ? std::numeric_limits<int64_t>::max() : a + b;
 }
 
 }  // namespace
@@ -91,12 +76,11 @@ void TForm1::runFlow(FlowKind kind) {
   customProgressBar(0);
 
   TSftpSession& session = *(update ? sftp_update : sftp_install);
-  const std::vector<FileToSync> files =
-      planTransfers(update ? update_memo : remote_file_list, kind);
+  const std::vector<FileToSync> files = planTransfers(update ? update_memo : remote_file_list);
   downloaded_bytes = 0;
   download_total = 0;
   for (const FileToSync& file : files)
-    if (file.fetch) download_total = saturatingSum(download_total, file.listedSize);
+    if (file.fetch) download_total = file_list::addSizes(download_total, file.listedSize);
   bool changed = false;
   for (const FileToSync& file : files) {
     Memo1 << QStringLiteral("Download ") + file.line;
@@ -202,27 +186,23 @@ bool TForm1::connectAndWalk(FlowKind kind) {
   return ok && !flow_->closing;
 }
 
-// The size is what follows a line's last "|": a name may hold "|", a size never does.
-std::vector<TForm1::FileToSync> TForm1::planTransfers(const QStringList& fileList,
-                                                      FlowKind kind) const {
+std::vector<TForm1::FileToSync> TForm1::planTransfers(const QStringList& fileList) const {
   const GameFolder folder(flow_->gameFolder);
   std::vector<FileToSync> files;
   for (const QString& line : fileList) {
     FileToSync file;
     file.line = line;
-    const qsizetype bar = line.lastIndexOf(QChar('|'));
-    file.remotePath = line.left(bar);
-    file.relativePath = file.remotePath.mid(remote_root.size() + 1);
     try {
-      file.listedSize = parseSize(bar < 0 ? QString() : line.mid(bar + 1));
+      const file_list::Line listed = file_list::parse(line);
+      file.remotePath = listed.remotePath;
+      file.listedSize = listed.size;
     } catch (const Exception& error) {
       file.error = error.what();
       files.push_back(file);
       break;
     }
-    const int64_t localSize = folder.fileSize(file.relativePath);
-    file.fetch = kind == FlowKind::Update ? localSize != file.listedSize
-                                          : localSize < 0 || localSize != file.listedSize;
+    file.relativePath = file.remotePath.mid(remote_root.size() + 1);
+    file.fetch = file_list::needsFetch(folder.fileSize(file.relativePath), file.listedSize);
     files.push_back(file);
   }
   return files;

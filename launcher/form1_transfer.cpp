@@ -1,11 +1,10 @@
 // What the flows' sessions report: progress, library output, questions.
 #include <QCoreApplication>
 
-#include <algorithm>
-#include <cmath>
 #include <utility>
 
 #include "form1.h"
+#include "progress.h"
 
 namespace quorrel {
 
@@ -31,13 +30,9 @@ QString refusalReason(int32_t verificationstatus) {
 // newly received are the difference to the previous report of that file.
 bool TForm1::GameDownloadProgressCalback(int64_t bytescopied, bool) {
   const int64_t previous = flow_ ? std::exchange(flow_->fileOffsetReached, bytescopied) : 0;
-  downloaded_bytes += std::max<int64_t>(0, bytescopied - previous);
+  downloaded_bytes += progress::newBytes(previous, bytescopied);
   Memo1 << QStringLiteral("%1/%2").arg(downloaded_bytes).arg(download_total);
-  const int32_t percent =
-      download_total > 0
-          ? static_cast<int32_t>(std::min<double>(
-                100.0, std::floor(static_cast<double>(downloaded_bytes) * 100.0 / download_total)))
-          : 0;
+  const int32_t percent = progress::percentOf(downloaded_bytes, download_total);
   customProgressBar(percent);
   QCoreApplication::processEvents();
   return true;

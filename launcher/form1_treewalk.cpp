@@ -2,6 +2,7 @@
 // remote folder gets its local counterpart under the game folder.
 #include <QCoreApplication>
 
+#include "file_list.h"
 #include "form1.h"
 #include "game_folder.h"
 
@@ -93,7 +94,7 @@ bool TForm1::walkListing(fxp_names* names, TSftpSession& session, QStringList& f
     } else {
       const QString remotePath = remote_root + remote_subdir + QChar('/') + name;
       const std::optional<uint64_t> size = listedSize(session, entry, remotePath);
-      if (size) fileList << remotePath + QChar('|') + QString::number(*size);
+      if (size) fileList << file_list::lineOf(remotePath, *size);
     }
   }
   return true;

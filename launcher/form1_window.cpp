@@ -4,11 +4,12 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QScreen>
-#include <cmath>
+#include <algorithm>
 
 #include "colours.h"
 #include "error_box.h"
 #include "form1.h"
+#include "progress.h"
 #include "resources.h"
 
 namespace quorrel {
@@ -156,10 +157,7 @@ void TForm1::showCentred() {
 }
 
 void TForm1::customProgressBar(std::int32_t percent) {
-  // The product is taken in 32-bit arithmetic and wraps, as the original integer did.
-  const auto product = static_cast<std::int32_t>(static_cast<std::uint32_t>(percent) *
-                                                 static_cast<std::uint32_t>(kProgressBarWidth));
-  const int width = static_cast<int>(std::floor(product / 100.0));
+  const int width = progress::fillWidth(percent, kProgressBarWidth);
   progress_fg->resize(std::max(width, 0), progress_fg->height());
   if (percent > 0) {
     download_progress_percent->setCaption(QString::number(percent) + '%');
