@@ -22,21 +22,12 @@
 #include "form1.h"
 #include "platform/system.h"
 #include "update_signature.h"
+#include "self_update_files.h"
 #include "version_number.h"
 
 namespace quorrel {
 
 namespace {
-
-#ifdef Q_OS_WIN
-const QString kExecutableSuffix = QStringLiteral(".exe");
-#else
-const QString kExecutableSuffix;
-#endif
-
-// Both relative to the current folder, wherever the running program lies.
-const QString kMainExecutable = QStringLiteral("QuorrelLauncher") + kExecutableSuffix;
-const QString kUpdateFile = QStringLiteral("quorrel_launcher") + kExecutableSuffix;
 
 // Long enough for the other run of the hand-over to end.
 constexpr std::chrono::milliseconds kHandOverWait{2000};
@@ -45,41 +36,6 @@ constexpr qsizetype kMaxVersionLength = 10;
 constexpr qint64 kMaxBuildBytes = qint64{256} * 1024 * 1024;
 // Smaller than any real build of the launcher: an error page or a cut file.
 constexpr qint64 kMinBuildBytes = 16 * 1024;
-constexpr qint64 kCopyBlockBytes = 1024 * 1024;
-constexpr QFile::Permissions kExecutable =
-    QFile::ExeOwner | QFile::ExeUser | QFile::ExeGroup | QFile::ExeOther;
-
-// The program's path with every "<current folder>/" deleted, the search
-// ignoring letter case: its bare file name when it lies in the current folder.
-QString ownProgramName(const QString& executablePath) {
-  return QString(executablePath)
-      .remove(QDir::currentPath() + QLatin1Char('/'), Qt::CaseInsensitive);
-}
-
-void makeExecutable(const QString& file) {
-  QFile::setPermissions(file, QFile::permissions(file) | kExecutable);
-}
-
-// Copies the update file beside the main executable under a temporary name
-// and renames it over, so the main executable is at every moment one whole
-// build. A failure leaves the old build in place and is not reported.
-void replaceMainExecutable() {
-  QFile update(kUpdateFile);
-  QSaveFile main(kMainExecutable);
-  if (!update.open(QIODevice::ReadOnly) || !main.open(QIODevice::WriteOnly)) return;
-  for (QByteArray block; !(block = update.read(kCopyBlockBytes)).isEmpty();) main.write(block);
-  if (update.error() != QFile::NoError) main.cancelWriting();
-  main.setPermissions(main.permissions() | kExecutable);
-  main.commit();
-}
-
-QByteArray contentOf(const QString& file) {
-  QFile in(file);
-  if (!in.open(QIODevice::ReadOnly))
-    throw Exception((file + QStringLiteral(": ") + in.errorString()).toStdString());
-  return in.readAll();
-}
-
 // A build that this machine could not run would be announced, started and
 // fail at every start, so the player would never see the window.
 void requireRunnableBuild(const QString& file) {
@@ -117,7 +73,7 @@ void TForm1::checkForLauncherUpdate() {
 void TForm1::finishHandOver() {
   if (ownProgramName(platform_.application.executablePath()) == kUpdateFile) {
     platform_.sleeper.sleep(kHandOverWait);
-    replaceMainExecutable();
+    replaceMainExecutable(kUpdateFile, kMainExecutable);
     platform_.shell.openFile(kMainExecutable);
     platform_.application.requestQuit();
   }
