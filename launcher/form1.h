@@ -211,7 +211,7 @@ class TForm1 : public QWidget {
     std::optional<FolderTrail> trail;
     std::vector<int64_t> entriesInFolder;
     int64_t entriesInAll = 0;
-    std::chrono::steady_clock::time_point walkDeadline;
+    Clock::TimePoint walkDeadline;
   };
   std::optional<ActiveFlow> flow_;
 };

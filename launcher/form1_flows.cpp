@@ -163,7 +163,7 @@ bool TForm1::connectAndWalk(FlowKind kind) {
   flow_->trail.emplace(flow_->gameFolder);
   flow_->entriesInFolder.assign(1, 0);
   flow_->entriesInAll = 0;
-  flow_->walkDeadline = std::chrono::steady_clock::now() + walkLimits.time;
+  flow_->walkDeadline = platform_.clock.now() + walkLimits.time;
 
   bool ok = true;
   auto attempt = [&](const std::function<void()>& step) {

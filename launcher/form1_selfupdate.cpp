@@ -21,8 +21,8 @@
 #include "error_box.h"
 #include "form1.h"
 #include "platform/system.h"
-#include "update_signature.h"
 #include "self_update_files.h"
+#include "update_signature.h"
 #include "version_number.h"
 
 namespace quorrel {

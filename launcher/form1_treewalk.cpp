@@ -110,7 +110,7 @@ void TForm1::countListedEntries(int32_t count) {
                  .arg(remote_root, remote_subdir));
   if (flow.entriesInAll > walkLimits.entriesInAll)
     stopWalk(QStringLiteral("more than %1 entries in all").arg(walkLimits.entriesInAll));
-  if (std::chrono::steady_clock::now() > flow.walkDeadline)
+  if (platform_.clock.now() > flow.walkDeadline)
     stopWalk(QStringLiteral("the listing took more than %1 seconds").arg(walkLimits.time.count()));
 }
 

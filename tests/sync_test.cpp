@@ -611,7 +611,8 @@ INSTANTIATE_TEST_SUITE_P(
 // a server that cannot be reached: red text, Play enabled, no error box.
 struct WalkBoundCase {
   const char* name;
-  std::function<void(TForm1::WalkLimits&)> limit;
+  // Sets a bound low, or moves the clock on once the walk is under way.
+  std::function<void(TForm1&, FakeClock&)> limit;
   QString bound;
 };
 
@@ -633,7 +634,7 @@ int64_t peakMemoryKiB() {
 TEST_P(WalkBoundTest, EndlessListingEndsTheFlowOnTheConnectionRoad) {
   SyncHarness sync(serving("endless-listing"));
   TForm1& form = sync.start("jail/game", true);
-  GetParam().limit(form.walkLimits);
+  GetParam().limit(form, sync.harness.clock);
   resetPeakMemory();
   QTest::mouseClick(form.startUpdate, Qt::LeftButton);
   EXPECT_EQ(sync.status(), kCannotConnect);
@@ -651,15 +652,25 @@ TEST_P(WalkBoundTest, EndlessListingEndsTheFlowOnTheConnectionRoad) {
 
 INSTANTIATE_TEST_SUITE_P(
     Bounds, WalkBoundTest,
-    ::testing::Values(WalkBoundCase{"EntriesPerFolder", [](TForm1::WalkLimits&) {},
+    ::testing::Values(WalkBoundCase{"EntriesPerFolder", [](TForm1&, FakeClock&) {},
                                     "more than 250000 entries in the folder "},
-                      WalkBoundCase{"EntriesInAll",
-                                    [](TForm1::WalkLimits& limits) { limits.entriesInAll = 3000; },
-                                    "more than 3000 entries in all"},
                       WalkBoundCase{
-                          "Time",
-                          [](TForm1::WalkLimits& limits) { limits.time = std::chrono::seconds(0); },
-                          "the listing took more than 0 seconds"}),
+                          "EntriesInAll",
+                          [](TForm1& form, FakeClock&) { form.walkLimits.entriesInAll = 3000; },
+                          "more than 3000 entries in all"},
+                      // An hour passes once the listing has delivered its first entries.
+                      WalkBoundCase{"Time",
+                                    [](TForm1& form, FakeClock& clock) {
+                                      auto* watcher = new QTimer(&form);
+                                      QObject::connect(watcher, &QTimer::timeout,
+                                                       [&form, &clock, watcher] {
+                                                         if (form.update_memo.isEmpty()) return;
+                                                         clock.advanced = std::chrono::hours(1);
+                                                         watcher->stop();
+                                                       });
+                                      watcher->start(0);
+                                    },
+                                    "the listing took more than 1800 seconds"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HostileServerTest, EndlessTreeStopsAtTheDepthBound) {

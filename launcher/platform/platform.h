@@ -1,6 +1,7 @@
 #pragma once
 
 #include "application.h"
+#include "clock.h"
 #include "dialogs.h"
 #include "http_client.h"
 #include "launcher_config.h"
@@ -23,6 +24,7 @@ struct Platform {
   Sleeper& sleeper;
   HttpClient& http;
   QsshlibBinding& sftpLibrary;
+  Clock& clock;
 };
 
 // The real services, for main().
@@ -34,10 +36,12 @@ struct DesktopPlatform {
   QtApplication application;
   ThreadSleeper sleeper;
   CurlHttpClient http{{.caFile = LauncherConfig::fromBuild().caFile}};
+  SteadyClock clock;
 
   Platform services() {
     return {settings,    dialogs, shell, messageBox,
-            application, sleeper, http,  QsshlibBinding::instance()};
+            application, sleeper, http,  QsshlibBinding::instance(),
+            clock};
   }
 };
 

@@ -86,6 +86,12 @@ struct FakeMessageBox : MessageBox {
   }
 };
 
+// The steady clock, moved on by the test.
+struct FakeClock : Clock {
+  std::chrono::nanoseconds advanced{0};
+  TimePoint now() override { return std::chrono::steady_clock::now() + advanced; }
+};
+
 struct FakeSleeper : Sleeper {
   std::vector<std::chrono::milliseconds> sleeps;
   void sleep(std::chrono::milliseconds duration) override { sleeps.push_back(duration); }

@@ -32,7 +32,7 @@ class FormHarness {
     form_ = std::make_unique<TForm1>(
         config_,
         Platform{store ? *store : store_, dialogs, realShell ? *realShell : shell, messageBox,
-                 application, *windowSleeper, realHttp ? *realHttp : http, *sftpLibrary});
+                 application, *windowSleeper, realHttp ? *realHttp : http, *sftpLibrary, clock});
     form_->create();
     return *form_;
   }
@@ -82,6 +82,7 @@ class FormHarness {
   // The window pauses through this one; a benchmark points it at a real sleeper.
   Sleeper* windowSleeper = &sleeper;
   FakeHttpClient http;
+  FakeClock clock;
   // The SFTP library the flows load; a test may name one that cannot be loaded.
   QsshlibBinding* sftpLibrary = &QsshlibBinding::instance();
 
