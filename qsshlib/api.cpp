@@ -7,10 +7,10 @@
 
 #include "config.h"
 #include "connect.h"
+#include "context_state.h"
 #include "lib_error.h"
 #include "operations.h"
 #include "qsshlib.h"
-#include "state.h"
 
 namespace qssh {
 extern std::atomic<int> globalVerbose;

@@ -4,8 +4,8 @@
 #include <deque>
 #include <string>
 
+#include "context_state.h"
 #include "lib_error.h"
-#include "state.h"
 
 // What the library's operations share: the open flags and extensions of the
 // protocol, the request helpers and the guard of an open remote handle.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "state.h"
+#include "context_state.h"
 
 namespace qssh {
 

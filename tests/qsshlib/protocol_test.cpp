@@ -14,7 +14,7 @@
 #include "lib_error.h"
 #include "operations.h"
 #include "sftp_protocol.h"
-#include "state.h"
+#include "context_state.h"
 
 namespace quorrel::testing {
 namespace {
