@@ -49,6 +49,8 @@ void resolve(AddressList& list, const std::string& host, int port, int family) {
   if (result != 0) failConnect("Cannot resolve host name " + host + ": " + gai_strerror(result));
 }
 
+// Socket options tune the connection; best effort: a system that refuses one
+// still gives a working connection.
 void setIntOption(int fd, int level, int name, int value) {
   setsockopt(fd, level, name, &value, sizeof value);
 }
@@ -74,9 +76,12 @@ void bindLocal(int fd, const addrinfo& target, const std::string& bindAddress) {
     failConnect("Cannot bind to " + bindAddress + ": " + systemError(errno));
 }
 
+// A socket left in the wrong mode would make every later wait wrong, so a
+// failure here ends the connect.
 void setBlocking(int fd, bool blocking) {
   const int flags = fcntl(fd, F_GETFL, 0);
-  fcntl(fd, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK);
+  if (flags < 0 || fcntl(fd, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK) != 0)
+    failConnect("Cannot set up the socket: " + systemError(errno));
 }
 
 // Waits for the socket to become readable or writable; false on time-out.
@@ -112,7 +117,8 @@ Socket tryAddress(const addrinfo& address, const ConfigValues& conf, const Deadl
   }
   int socketError = 0;
   socklen_t length = sizeof socketError;
-  getsockopt(socket.fd(), SOL_SOCKET, SO_ERROR, &socketError, &length);
+  if (getsockopt(socket.fd(), SOL_SOCKET, SO_ERROR, &socketError, &length) != 0)
+    socketError = errno;
   if (socketError != 0) {
     error = systemError(socketError);
     return {};
