@@ -7,15 +7,10 @@
 #include "context_state.h"
 #include "lib_error.h"
 
-// What the library's operations share: the open flags and extensions of the
-// protocol, the request helpers and the guard of an open remote handle.
+// What the library's operations share: the protocol extensions they use, the
+// request helpers and the guard of an open remote handle.
 namespace qssh {
 
-inline constexpr uint32_t kOpenRead = 0x01;
-inline constexpr uint32_t kOpenWrite = 0x02;
-inline constexpr uint32_t kOpenAppend = 0x04;
-inline constexpr uint32_t kOpenCreate = 0x08;
-inline constexpr uint32_t kOpenTruncate = 0x10;
 inline constexpr const char* kPosixRename = "posix-rename@openssh.com";
 inline constexpr const char* kFsync = "fsync@openssh.com";
 

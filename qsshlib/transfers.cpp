@@ -104,10 +104,10 @@ class RemoteSource {
   RemoteSource(ContextState& state, std::string path)
       : state_(state),
         path_(std::move(path)),
-        file_(state, openHandle(state, path_, kOpenRead, fxp_attrs{})) {}
+        file_(state, openHandle(state, path_, QSSH_OPEN_READ, fxp_attrs{})) {}
   uint32_t askAttributes() { return client(state_).send(FXP_FSTAT, Writer().str(file_.handle())); }
   ReadRequest askRead(uint64_t offset, uint32_t length) {
-    if (!file_.isOpen()) file_.reopen(openHandle(state_, path_, kOpenRead, fxp_attrs{}));
+    if (!file_.isOpen()) file_.reopen(openHandle(state_, path_, QSSH_OPEN_READ, fxp_attrs{}));
     return ReadRequest{
         client(state_).send(FXP_READ, Writer().str(file_.handle()).u64(offset).u32(length)), offset,
         length};
@@ -327,7 +327,7 @@ void upload(ContextState& state, const char* local, const char* remote, bool app
   }
   HandleGuard file(
       state, openHandle(state, path,
-                        kOpenWrite | kOpenCreate | (append ? kOpenAppend : kOpenTruncate), create));
+                        QSSH_OPEN_WRITE | QSSH_OPEN_CREATE | (append ? QSSH_OPEN_APPEND : QSSH_OPEN_TRUNCATE), create));
   uint64_t offset = 0;
   if (append) {
     const fxp_attrs now = sftp.attributes(request(state, FXP_FSTAT, Writer().str(file.handle())));
