@@ -115,4 +115,15 @@ void giveUpAfter(unsigned limit) {
   ::alarm(limit);
 }
 
+const char* answerPassword(const char*, const char*, qssh_bool* cancel, TSshLibContext*) {
+  static const std::string password = testing::SshdServer::password();
+  *cancel = 0;
+  return password.c_str();
+}
+
+qssh_bool acceptKey(const char*, int32_t, const char*, const char*, const char*, int32_t,
+                    qssh_bool*, TSshLibContext*) {
+  return 1;
+}
+
 }  // namespace quorrel::bench

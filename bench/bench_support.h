@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "qsshlib.h"
 #include "sshd_server.h"
 
 namespace quorrel::bench {
@@ -51,5 +52,12 @@ class OpenSshClient {
 
 // A benchmark that hangs ends all the same; the servers die with this process.
 void giveUpAfter(unsigned seconds);
+
+// The library callbacks of a benchmark's own context: the test account's
+// password at every prompt, and every host key accepted (the server is ours).
+const char* answerPassword(const char* prompt, const char* name, qssh_bool* cancel,
+                           TSshLibContext* ctx);
+qssh_bool acceptKey(const char* host, int32_t port, const char* keytype, const char* keybase64,
+                    const char* fingerprint, int32_t status, qssh_bool* store, TSshLibContext* ctx);
 
 }  // namespace quorrel::bench

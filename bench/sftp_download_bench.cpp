@@ -13,28 +13,20 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "qsshlib_binding.h"
 #include "sshd_server.h"
 
 namespace fs = std::filesystem;
 using quorrel::QsshlibBinding;
+using quorrel::bench::acceptKey;
+using quorrel::bench::answerPassword;
 using quorrel::testing::runCommand;
 using quorrel::testing::SshdServer;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-const char* answerPassword(const char*, const char*, qssh_bool* cancel, TSshLibContext*) {
-  static const std::string password = SshdServer::password();
-  *cancel = 0;
-  return password.c_str();
-}
-
-qssh_bool acceptKey(const char*, int32_t, const char*, const char*, const char*, int32_t,
-                    qssh_bool*, TSshLibContext*) {
-  return 1;
-}
 
 void makeRandomFile(const fs::path& path, size_t mebibytes) {
   std::mt19937_64 generator(42);

@@ -201,17 +201,6 @@ int benchRelay() {
 
 // -- one large file --------------------------------------------------------
 
-const char* answerPassword(const char*, const char*, qssh_bool* cancel, TSshLibContext*) {
-  static const std::string password = SshdServer::password();
-  *cancel = 0;
-  return password.c_str();
-}
-
-qssh_bool acceptKey(const char*, int32_t, const char*, const char*, const char*, int32_t,
-                    qssh_bool*, TSshLibContext*) {
-  return 1;
-}
-
 double libraryDownload(int port, const std::string& remote, const fs::path& local) {
   QsshlibBinding& lib = QsshlibBinding::instance();
   TSshLibContext ctx{};
