@@ -4,6 +4,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -73,8 +74,9 @@ class GameFolderLock {
   ~GameFolderLock();
 
  private:
-  explicit GameFolderLock(int fd) : fd_(fd) {}
-  int fd_;
+  struct Hold;  // what the system holds the lock by
+  explicit GameFolderLock(std::unique_ptr<Hold> hold);
+  std::unique_ptr<Hold> hold_;
 };
 
 // The folders from the game folder down to the one a walk is in, each held
@@ -91,12 +93,13 @@ class FolderTrail {
   void enter(const QString& name);
   void leave();
   // The folders entered and not yet left.
-  size_t depth() const { return folders_.empty() ? 0 : folders_.size() - 1; }
+  size_t depth() const;
 
  private:
+  struct Folders;  // the open folders, the game folder first
   QString root_;
-  std::vector<int> folders_;  // open descriptors, the game folder first
-  QByteArray path_;           // the current folder's path, for messages and link checks
+  std::unique_ptr<Folders> folders_;
+  QByteArray path_;  // the current folder's path, for messages and link checks
 };
 
 }  // namespace quorrel

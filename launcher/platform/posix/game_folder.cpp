@@ -234,51 +234,61 @@ bool isProtectedFolder(const QString& folder) {
   return false;
 }
 
+struct GameFolderLock::Hold {
+  Descriptor folder;
+};
+
+GameFolderLock::GameFolderLock(std::unique_ptr<Hold> hold) : hold_(std::move(hold)) {}
+
 std::optional<GameFolderLock> GameFolderLock::take(const QString& root) {
-  const int fd = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return GameFolderLock(-1);
-  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return GameFolderLock(fd);
-  const int error = errno;
-  ::close(fd);
-  // A file system without locks cannot tell; only a lock held elsewhere stops the flow.
-  if (error != EWOULDBLOCK) return GameFolderLock(-1);
-  return std::nullopt;
+  Descriptor folder(
+      ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.get() >= 0 && ::flock(folder.get(), LOCK_EX | LOCK_NB) != 0) {
+    // A file system without locks cannot tell; only a lock held elsewhere stops the flow.
+    if (errno == EWOULDBLOCK) return std::nullopt;
+    folder = Descriptor();
+  }
+  return GameFolderLock(std::make_unique<Hold>(Hold{std::move(folder)}));
 }
 
-GameFolderLock::GameFolderLock(GameFolderLock&& other) noexcept : fd_(other.fd_) {
-  other.fd_ = -1;
-}
+GameFolderLock::GameFolderLock(GameFolderLock&& other) noexcept = default;
 
-GameFolderLock::~GameFolderLock() {
-  if (fd_ >= 0) ::close(fd_);  // closing the last descriptor releases the lock
-}
+// Closing the folder's last descriptor releases the lock.
+GameFolderLock::~GameFolderLock() = default;
 
-FolderTrail::FolderTrail(QString root) : root_(std::move(root)) {}
+struct FolderTrail::Folders {
+  std::vector<Descriptor> open;
+};
 
-FolderTrail::~FolderTrail() {
-  for (const int fd : folders_) ::close(fd);
+FolderTrail::FolderTrail(QString root)
+    : root_(std::move(root)), folders_(std::make_unique<Folders>()) {}
+
+FolderTrail::~FolderTrail() = default;
+
+size_t FolderTrail::depth() const {
+  return folders_->open.empty() ? 0 : folders_->open.size() - 1;
 }
 
 void FolderTrail::enter(const QString& name) {
+  std::vector<Descriptor>& open = folders_->open;
   const QByteArray rootPath = rootPathOf(root_);
-  if (folders_.empty()) {
-    folders_.push_back(openGameFolder(rootPath).release());
+  if (open.empty()) {
+    open.push_back(openGameFolder(rootPath));
     path_ = rootPath;
   }
   const QByteArray encoded = QFile::encodeName(name);
   const QByteArray path = path_ + '/' + encoded;
-  if (::mkdirat(folders_.back(), encoded.constData(), 0755) != 0 && errno != EEXIST)
+  if (::mkdirat(open.back().get(), encoded.constData(), 0755) != 0 && errno != EEXIST)
     throw InOutError::fromErrno(errno, "Cannot create the folder " + text(path));
   // A folder already there is used as it is; a link to one inside the game folder too.
-  Descriptor folder = openFolderIn(folders_.back(), encoded, path, rootPath);
-  folders_.push_back(folder.release());
+  open.push_back(openFolderIn(open.back().get(), encoded, path, rootPath));
   path_ = path;
 }
 
 void FolderTrail::leave() {
-  if (folders_.size() < 2) return;
-  ::close(folders_.back());
-  folders_.pop_back();
+  std::vector<Descriptor>& open = folders_->open;
+  if (open.size() < 2) return;
+  open.pop_back();
   path_.truncate(path_.lastIndexOf('/'));
 }
 
