@@ -19,6 +19,7 @@
 #include "launcher_config.h"
 #include "platform/platform.h"
 #include "sftp_session.h"
+#include "transfer_rate.h"
 
 namespace quorrel {
 
@@ -37,6 +38,7 @@ class TForm1 : public QWidget {
   static constexpr int kClientWidth = 1008;
   static constexpr int kClientHeight = 677;
   static constexpr int kProgressBarWidth = 760;
+  static constexpr int kTransferRateRight = 40 + kProgressBarWidth;
   static constexpr std::int64_t kInitialDownloadTotal = 101246571888059;
   static inline const QString kVersion = QString::fromLatin1(build::kLauncherVersion);
 
@@ -118,6 +120,8 @@ class TForm1 : public QWidget {
   TLabel* Label1;
   TLabel* Label2;
   TLabel* download_progress_percent;
+  // Speed, bytes and time left while a flow fetches; hidden otherwise.
+  TLabel* transfer_rate;
   QPushButton* startUpdate;
   TImageButton* play;
   TImageButton* install;
@@ -184,6 +188,9 @@ class TForm1 : public QWidget {
   void showProtectedFolderStatus();
   // Play on top of Install, enabled or not.
   void showPlay(bool enabled);
+  // Shows the fetches' speed, bytes and time left right of the folder path.
+  void showTransferRate();
+  bool fitsOnTheDisk(FlowKind kind);
   // Stops the flow under way, if any, and asks the application to end.
   void stopAndQuit();
   // The title of every message box: the application's title.
@@ -198,6 +205,8 @@ class TForm1 : public QWidget {
 
   LauncherConfig config_;
   Platform platform_;
+  TransferRate rate_;
+  Clock::TimePoint rateShown_;
 
   // The flow under way, if any: one runs at a time, on the game folder that
   // was chosen when it started.

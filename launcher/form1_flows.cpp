@@ -81,6 +81,12 @@ void TForm1::runFlow(FlowKind kind) {
   download_total = 0;
   for (const FileToSync& file : files)
     if (file.fetch) download_total = file_list::addSizes(download_total, file.listedSize);
+  if (!fitsOnTheDisk(kind)) return;
+  rate_.begin(download_total, platform_.clock.now());
+  struct HideRate {
+    TLabel* label;
+    ~HideRate() { label->hide(); }
+  } hideRate{transfer_rate};
   bool changed = false;
   for (const FileToSync& file : files) {
     Memo1 << QStringLiteral("Download ") + file.line;
@@ -102,6 +108,23 @@ void TForm1::runFlow(FlowKind kind) {
     if (flow_->closing) return;
   }
   finishFlow(kind, changed);
+}
+
+// Nothing is fetched when the files to fetch do not fit on the game folder's
+// disk: the status line says so with both figures. The update leaves the game
+// as it is, to be started.
+bool TForm1::fitsOnTheDisk(FlowKind kind) {
+  const int64_t freeBytes = GameFolder(flow_->gameFolder).freeSpace();
+  if (download_total <= freeBytes) return true;
+  setStatus(kRed, QStringLiteral("Not enough free space on the game folder's disk: %1 to "
+                                 "download, %2 free.")
+                      .arg(byteCountText(download_total), byteCountText(freeBytes)));
+  Memo1 << QStringLiteral("%1 bytes to download, %2 bytes free in %3")
+               .arg(download_total)
+               .arg(freeBytes)
+               .arg(flow_->gameFolder);
+  if (kind == FlowKind::Update) showPlay(true);
+  return false;
 }
 
 // A flow never writes into the root, the home folder or a system folder, and

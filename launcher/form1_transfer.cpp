@@ -34,6 +34,13 @@ bool TForm1::GameDownloadProgressCalback(int64_t bytescopied, bool) {
   Memo1 << QStringLiteral("%1/%2").arg(downloaded_bytes).arg(download_total);
   const int32_t percent = progress::percentOf(downloaded_bytes, download_total);
   customProgressBar(percent);
+  // The rate line changes a few times a second at most: often enough to read.
+  const Clock::TimePoint now = platform_.clock.now();
+  rate_.update(downloaded_bytes, now);
+  if (now - rateShown_ >= std::chrono::milliseconds(250)) {
+    rateShown_ = now;
+    showTransferRate();
+  }
   QCoreApplication::processEvents();
   return true;
 }

@@ -75,6 +75,9 @@ void TForm1::buildControls() {
   download_progress_percent =
       new TLabel(this, "download_progress_percent", {407, 589}, "DL %", tahomaFont(11), kWhite);
   download_progress_percent->hide();
+  transfer_rate =
+      new TLabel(this, "transfer_rate", {kTransferRateRight, 569}, "", calibriFont(11), kWhite);
+  transfer_rate->hide();
 
   for (QWidget* handCursor : std::initializer_list<QWidget*>{
            versioninfo, Image1, logo_image, link_website, link_discord, link_talent_calculator,
@@ -186,6 +189,13 @@ void TForm1::stopAndQuit() {
     if (flow_->session) flow_->session->SetAborted(true);
   }
   platform_.application.requestQuit();
+}
+
+// Right-aligned with the bar's end, so it grows leftwards towards the folder path.
+void TForm1::showTransferRate() {
+  transfer_rate->setCaption(rate_.text());
+  transfer_rate->move(kTransferRateRight - transfer_rate->width(), transfer_rate->y());
+  transfer_rate->show();
 }
 
 void TForm1::link_websiteClick(QObject*) {

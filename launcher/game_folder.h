@@ -26,6 +26,8 @@ class GameFolder {
 
   // The size of the file there, or -1 when no file is there.
   int64_t fileSize(const QString& relative) const;
+  // The bytes free for the player on the game folder's disk.
+  int64_t freeSpace() const;
   // Fetches into a temporary file beside the target and, only when `fetch`
   // succeeds and delivers exactly `size` bytes, puts it in the target's
   // place; otherwise the old file stays. A size larger than the free space of

@@ -392,6 +392,48 @@ TEST_F(SyncFailureTest, FullDiskIsReportedAsAFullDisk) {
   EXPECT_EQ(std::distance(fs::directory_iterator(sync.local("")), fs::directory_iterator()), 2);
 }
 
+// Files that do not fit on the disk are not begun: the status line gives both figures.
+TEST_F(SyncFailureTest, FilesThatDoNotFitOnTheDiskAreNotFetched) {
+  SyncHarness sync;
+  sync.serve("a.MPQ", randomBytes(3 * 1024 * 1024, 12));
+  sync.serve("b.MPQ", randomBytes(3 * 1024 * 1024, 13));
+  TForm1& form = sync.start("game", true);
+  SmallDisk disk(sync.local(""), false);
+  writeBytes(sync.local("WoW.exe"), "client");
+  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+
+  EXPECT_TRUE(sync.status().startsWith(
+      "Not enough free space on the game folder's disk: 6.3 MB to download, "))
+      << sync.status().toStdString();
+  EXPECT_EQ(form.connstatus->fontColor(), kRed);
+  EXPECT_TRUE(sync.harness.messageBox.errors.empty());
+  EXPECT_TRUE(form.play->isEnabled());
+  EXPECT_FALSE(fs::exists(sync.local("a.MPQ")));
+  EXPECT_FALSE(fs::exists(sync.local("b.MPQ")));
+}
+
+// While files are fetched, the speed, the bytes and the time left show right
+// of the folder path; the line goes when the fetches end.
+TEST_F(SyncScenarioTest, TransferRateShowsWhileFilesAreFetched) {
+  SyncHarness sync;
+  sync.serve("big.MPQ", randomBytes(64 * 1024 * 1024, 14));
+  TForm1& form = sync.start("game", false);
+  EXPECT_FALSE(form.transfer_rate->isVisible());
+  QString shown;
+  QTimer watcher;
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    if (form.transfer_rate->isVisible()) shown = form.transfer_rate->text();
+  });
+  watcher.start(0);
+  sync.clickInstall();
+  watcher.stop();
+
+  EXPECT_EQ(sync.status(), "Ready to play!");
+  EXPECT_TRUE(shown.contains(" of 67.1 MB")) << shown.toStdString();
+  EXPECT_FALSE(form.transfer_rate->isVisible());
+  EXPECT_LE(form.transfer_rate->geometry().right() + 1, 40 + 760);
+}
+
 TEST_F(SyncFailureTest, ReadOnlyGameFolderKeepsTheStatusTextAndLogsTheCause) {
   SyncHarness sync;
   sync.serve("Data/a.MPQ", "a");

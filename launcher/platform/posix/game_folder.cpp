@@ -169,6 +169,14 @@ int64_t GameFolder::fileSize(const QString& relative) const {
   }
 }
 
+int64_t GameFolder::freeSpace() const {
+  const QByteArray rootPath = rootPathOf(root_);
+  struct statvfs disk {};
+  if (::statvfs(rootPath.constData(), &disk) != 0)
+    throw InOutError::fromErrno(errno, "Cannot read the free space of " + text(rootPath));
+  return static_cast<int64_t>(uint64_t{disk.f_bavail} * disk.f_frsize);
+}
+
 void GameFolder::replaceFile(const QString& relative, int64_t size,
                              const std::function<void(TStream&)>& fetch) const {
   const Parent parent = openParent(relative);
