@@ -644,10 +644,27 @@ INSTANTIATE_TEST_SUITE_P(
                                "The server sent more than the 1000 bytes listed for endless.MPQ"},
                       SizeCase{"short-file", "short.MPQ",
                                "The server sent 500 of the 1000 bytes listed for short.MPQ.",
-                               "The server sent 500 of the 1000 bytes listed for short.MPQ"},
-                      SizeCase{"huge-size", "huge.MPQ", "Disk full.",
-                               "huge.MPQ is listed with 9223372036854775807 bytes; the disk of "}),
+                               "The server sent 500 of the 1000 bytes listed for short.MPQ"}),
     [](const auto& info) { return QString(info.param.mode).remove('-').toStdString(); });
+
+// A listed size beyond any disk is refused before anything is fetched, with
+// the figures on the status line; the game stays as it is, to be started.
+TEST_F(HostileServerTest, HugeListedSizeIsRefusedBeforeAnyFetch) {
+  SyncHarness sync(serving("huge-size"));
+  TForm1& form = sync.start("jail/game", true);
+  writeBytes(sync.local("huge.MPQ"), "the old version");
+  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+  EXPECT_TRUE(sync.status().startsWith(
+      "Not enough free space on the game folder's disk: 9223372.0 TB to download, "))
+      << sync.status().toStdString();
+  EXPECT_EQ(form.connstatus->fontColor(), kRed);
+  EXPECT_TRUE(sync.harness.messageBox.errors.empty());
+  EXPECT_TRUE(logHas(form, "9223372036854775807 bytes to download"))
+      << form.Memo1.join('\n').toStdString();
+  EXPECT_TRUE(form.play->isEnabled());
+  EXPECT_EQ(readBytes(sync.local("huge.MPQ")), "the old version");
+  expectNothingStrayed(sync);
+}
 
 // A listing that never ends stops at a bound, and the flow takes the road of
 // a server that cannot be reached: red text, Play enabled, no error box.
