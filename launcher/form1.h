@@ -188,8 +188,9 @@ class TForm1 : public QWidget {
   void showProtectedFolderStatus();
   // Play on top of Install, enabled or not.
   void showPlay(bool enabled);
-  // Shows the fetches' speed, bytes and time left right of the folder path.
-  void showTransferRate();
+  // Shows the fetches' speed, bytes and time left right of the folder path,
+  // as they are at `now`.
+  void showTransferRate(Clock::TimePoint now);
   bool fitsOnTheDisk(FlowKind kind);
   // Stops the flow under way, if any, and asks the application to end.
   void stopAndQuit();
@@ -207,6 +208,9 @@ class TForm1 : public QWidget {
   Platform platform_;
   TransferRate rate_;
   Clock::TimePoint rateShown_;
+  // Refreshes the rate line also while no block arrives, so a stalled link
+  // shows its speed falling.
+  QTimer* rateTimer_;
 
   // The flow under way, if any: one runs at a time, on the game folder that
   // was chosen when it started.

@@ -83,10 +83,15 @@ void TForm1::runFlow(FlowKind kind) {
     if (file.fetch) download_total = file_list::addSizes(download_total, file.listedSize);
   if (!fitsOnTheDisk(kind)) return;
   rate_.begin(download_total, platform_.clock.now());
+  rateTimer_->start();
   struct HideRate {
     TLabel* label;
-    ~HideRate() { label->hide(); }
-  } hideRate{transfer_rate};
+    QTimer* timer;
+    ~HideRate() {
+      timer->stop();
+      label->hide();
+    }
+  } hideRate{transfer_rate, rateTimer_};
   bool changed = false;
   for (const FileToSync& file : files) {
     Memo1 << QStringLiteral("Download ") + file.line;

@@ -35,12 +35,9 @@ bool TForm1::GameDownloadProgressCalback(int64_t bytescopied, bool) {
   const int32_t percent = progress::percentOf(downloaded_bytes, download_total);
   customProgressBar(percent);
   // The rate line changes a few times a second at most: often enough to read.
-  const Clock::TimePoint now = platform_.clock.now();
-  rate_.update(downloaded_bytes, now);
-  if (now - rateShown_ >= std::chrono::milliseconds(250)) {
-    rateShown_ = now;
-    showTransferRate();
-  }
+  if (const Clock::TimePoint now = platform_.clock.now();
+      now - rateShown_ >= std::chrono::milliseconds(250))
+    showTransferRate(now);
   QCoreApplication::processEvents();
   return true;
 }

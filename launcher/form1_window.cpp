@@ -78,6 +78,9 @@ void TForm1::buildControls() {
   transfer_rate =
       new TLabel(this, "transfer_rate", {kTransferRateRight, 569}, "", calibriFont(11), kWhite);
   transfer_rate->hide();
+  rateTimer_ = new QTimer(this);
+  rateTimer_->setInterval(500);
+  connect(rateTimer_, &QTimer::timeout, this, [this] { showTransferRate(platform_.clock.now()); });
 
   for (QWidget* handCursor : std::initializer_list<QWidget*>{
            versioninfo, Image1, logo_image, link_website, link_discord, link_talent_calculator,
@@ -192,7 +195,9 @@ void TForm1::stopAndQuit() {
 }
 
 // Right-aligned with the bar's end, so it grows leftwards towards the folder path.
-void TForm1::showTransferRate() {
+void TForm1::showTransferRate(Clock::TimePoint now) {
+  rate_.update(downloaded_bytes, now);
+  rateShown_ = now;
   transfer_rate->setCaption(rate_.text());
   transfer_rate->move(kTransferRateRight - transfer_rate->width(), transfer_rate->y());
   transfer_rate->show();
