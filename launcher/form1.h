@@ -99,6 +99,8 @@ class TForm1 : public QWidget {
 
   // Shows an error in the application's error box.
   void showErrorBox(const std::exception& error);
+  // A line of the transfer log, kept in Memo1 and in the support log file.
+  void logLine(const QString& line);
 
  protected:
   // Every way of closing the window acts as the close button.

@@ -94,7 +94,7 @@ void TForm1::runFlow(FlowKind kind) {
   } hideRate{transfer_rate, rateTimer_};
   bool changed = false;
   for (const FileToSync& file : files) {
-    Memo1 << QStringLiteral("Download ") + file.line;
+    logLine(QStringLiteral("Download ") + file.line);
     if (file.error) throw Exception(*file.error);
     if (file.fetch) {
       setStatus(kWhite, (update ? QStringLiteral("Updating ") : QStringLiteral("Downloading ")) +
@@ -124,10 +124,10 @@ bool TForm1::fitsOnTheDisk(FlowKind kind) {
   setStatus(kRed, QStringLiteral("Not enough free space on the game folder's disk: %1 to "
                                  "download, %2 free.")
                       .arg(byteCountText(download_total), byteCountText(freeBytes)));
-  Memo1 << QStringLiteral("%1 bytes to download, %2 bytes free in %3")
-               .arg(download_total)
-               .arg(freeBytes)
-               .arg(flow_->gameFolder);
+  logLine(QStringLiteral("%1 bytes to download, %2 bytes free in %3")
+              .arg(download_total)
+              .arg(freeBytes)
+              .arg(flow_->gameFolder));
   if (kind == FlowKind::Update) showPlay(true);
   return false;
 }
@@ -248,9 +248,9 @@ void TForm1::fetchFile(TSftpSession& session, const FileToSync& file) {
 // The player sees the short text; the log keeps what was attempted where and
 // what the system answered.
 void TForm1::logFailure(const std::exception& error) {
-  Memo1 << QString::fromUtf8(error.what());
+  logLine(QString::fromUtf8(error.what()));
   if (const auto* io = dynamic_cast<const InOutError*>(&error); io && !io->cause().empty())
-    Memo1 << QString::fromUtf8(io->cause());
+    logLine(QString::fromUtf8(io->cause()));
 }
 
 // The end state belongs to the folder the flow worked in; when the player has

@@ -94,7 +94,7 @@ std::optional<QString> TForm1::newerAnnouncedVersion() {
     if (verToNumber(version) <= verToNumber(kVersion)) return std::nullopt;
     return version;
   } catch (const Exception& error) {
-    Memo1 << QStringLiteral("Launcher update check failed: ") + QString::fromUtf8(error.what());
+    logLine(QStringLiteral("Launcher update check failed: ") + QString::fromUtf8(error.what()));
     setStatus(kRed, QStringLiteral("Launcher update check failed. Skipping launcher update."));
     return std::nullopt;
   }
@@ -112,7 +112,7 @@ void TForm1::installLauncherUpdate(const QString& version) {
           .arg(version));
   if (!platform_.shell.openFile(kUpdateFile)) {
     QFile::remove(kUpdateFile);
-    Memo1 << QStringLiteral("Launcher update failed: the downloaded build could not be started");
+    logLine(QStringLiteral("Launcher update failed: the downloaded build could not be started"));
     setStatus(kRed, QStringLiteral("Remote update file not found. Skipping launcher update."));
     return;
   }
@@ -131,7 +131,7 @@ bool TForm1::downloadLauncherBuild() {
     requireRunnableBuild(kUpdateFile);
   } catch (const Exception& error) {
     QFile::remove(kUpdateFile);
-    Memo1 << QStringLiteral("Launcher update download failed: ") + QString::fromUtf8(error.what());
+    logLine(QStringLiteral("Launcher update download failed: ") + QString::fromUtf8(error.what()));
     return false;
   }
   makeExecutable(kUpdateFile);

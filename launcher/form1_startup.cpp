@@ -42,9 +42,12 @@ void TForm1::FormCreate(QObject*) {
   if (wow_path.isEmpty()) chooseFolderWithBrowser();
 }
 
+// A failure on the status line goes to the support log too, after its cause.
 void TForm1::setStatus(const QColor& color, const QString& text) {
+  const bool news = connstatus->fontColor() != color || connstatus->text() != text;
   connstatus->setFontColor(color);
   connstatus->setCaption(text);
+  if (color == kRed && news) platform_.log.write(QStringLiteral("Status: ") + text);
 }
 
 void TForm1::WoWFolderCheck() {

@@ -31,6 +31,7 @@ QString refusalReason(int32_t verificationstatus) {
 bool TForm1::GameDownloadProgressCalback(int64_t bytescopied, bool) {
   const int64_t previous = flow_ ? std::exchange(flow_->fileOffsetReached, bytescopied) : 0;
   downloaded_bytes += progress::newBytes(previous, bytescopied);
+  // In the window's log only: one line per block would flood the file.
   Memo1 << QStringLiteral("%1/%2").arg(downloaded_bytes).arg(download_total);
   const int32_t percent = progress::percentOf(downloaded_bytes, download_total);
   customProgressBar(percent);
@@ -45,12 +46,12 @@ bool TForm1::GameDownloadProgressCalback(int64_t bytescopied, bool) {
 void TForm1::MessageCallback(const std::string& Msg, bool) {
   QString line = QString::fromLocal8Bit(Msg);
   while (line.endsWith(QChar('\n')) || line.endsWith(QChar('\r'))) line.chop(1);
-  Memo1 << line;
+  logLine(line);
 }
 
 std::string TForm1::GetInputCallback(bool& cancel) {
   cancel = false;
-  Memo1 << QStringLiteral("Replying with empty line.");
+  logLine(QStringLiteral("Replying with empty line."));
   return std::string();
 }
 
@@ -74,10 +75,10 @@ bool TForm1::VerifyHostKeyCallback(const char* host, int32_t port, const char* f
   } else {
     refusal = refusalReason(verificationstatus);
   }
-  Memo1 << QStringLiteral("Host key of %1 port %2 refused: %3 (%4)")
-               .arg(QString::fromUtf8(host))
-               .arg(port)
-               .arg(seen, refusal);
+  logLine(QStringLiteral("Host key of %1 port %2 refused: %3 (%4)")
+              .arg(QString::fromUtf8(host))
+              .arg(port)
+              .arg(seen, refusal));
   return false;
 }
 

@@ -51,12 +51,12 @@ std::optional<uint64_t> TForm1::listedSize(TSftpSession& session, const fxp_name
   try {
     session.GetStat(remotePath.toStdString(), target);
   } catch (const SftpSessionException& error) {
-    Memo1 << QStringLiteral("Skipping the link %1: %2")
-                 .arg(remotePath, QString::fromUtf8(error.what()));
+    logLine(QStringLiteral("Skipping the link %1: %2")
+                .arg(remotePath, QString::fromUtf8(error.what())));
     return std::nullopt;
   }
   if ((target.permissions & QSSH_MODE_TYPE_MASK) != QSSH_MODE_FILE) {
-    Memo1 << QStringLiteral("Skipping the link %1: it does not point to a file").arg(remotePath);
+    logLine(QStringLiteral("Skipping the link %1: it does not point to a file").arg(remotePath));
     return std::nullopt;
   }
   return target.size;
@@ -85,8 +85,8 @@ bool TForm1::walkListing(fxp_names* names, TSftpSession& session, QStringList& f
     else if (!GameFolder::canHoldName(name))
       unusable = QStringLiteral("the name is too long for the disk");
     if (!unusable.isEmpty()) {
-      Memo1 << QStringLiteral("Skipping \"%1\" in %2%3: %4")
-                   .arg(name, remote_root, remote_subdir, unusable);
+      logLine(QStringLiteral("Skipping \"%1\" in %2%3: %4")
+                  .arg(name, remote_root, remote_subdir, unusable));
       continue;
     }
     if ((entry.attrs.permissions & QSSH_MODE_TYPE_MASK) == QSSH_MODE_DIRECTORY) {

@@ -152,8 +152,14 @@ QString TForm1::messageBoxTitle() const {
 }
 
 void TForm1::showErrorBox(const std::exception& error) {
-  platform_.messageBox.showError(this, messageBoxTitle(),
-                                 errorBoxText(QString::fromUtf8(error.what())));
+  const QString text = errorBoxText(QString::fromUtf8(error.what()));
+  platform_.log.write(QStringLiteral("Error box: ") + text);
+  platform_.messageBox.showError(this, messageBoxTitle(), text);
+}
+
+void TForm1::logLine(const QString& line) {
+  Memo1 << line;
+  platform_.log.write(line);
 }
 
 void TForm1::showCentred() {

@@ -157,6 +157,33 @@ TEST_F(SyncFailureTest, ServerDownShowsRedTextAndPlayStartsTheGame) {
   EXPECT_EQ(sync.harness.application.quitRequests, 1);
 }
 
+// The support log keeps what the flows did and why one failed, with times.
+TEST_F(SyncFailureTest, SupportLogKeepsTheCauseOfAFailureAndTheFilesOfASuccess) {
+  SyncHarness sync;
+  sync.serve("a.MPQ", "new");
+  TForm1& form = sync.start("game", true);
+  const int port = sync.server.port();
+  sync.server.stop();
+  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+  ASSERT_EQ(sync.status(), kCannotConnect);
+  SyncHarness again;
+  again.serve("a.MPQ", "new");
+  TForm1& second = again.start("game", true);
+  QTest::mouseClick(second.startUpdate, Qt::LeftButton);
+  ASSERT_EQ(again.status(), "Update complete. Ready to play!");
+
+  const QString failed = QString::fromStdString(readBytes(sync.harness.log.file().toStdString()));
+  EXPECT_TRUE(failed.contains(QString("Connection refused")) ||
+              failed.contains(QString::number(port)))
+      << failed.toStdString();
+  EXPECT_TRUE(failed.contains(" Status: " + kCannotConnect)) << failed.toStdString();
+  const QString succeeded =
+      QString::fromStdString(readBytes(again.harness.log.file().toStdString()));
+  EXPECT_TRUE(succeeded.contains(" Download " + second.remote_root + "/a.MPQ|3"))
+      << succeeded.toStdString();
+  EXPECT_FALSE(succeeded.contains(" 3/3\n")) << "progress lines stay in the window's log";
+}
+
 // A library that cannot be loaded is a failed connection, not a launcher
 // that never lets the player start the game.
 TEST_F(SyncFailureTest, MissingLibraryIsAFailedConnectionAndPlayStartsTheGame) {

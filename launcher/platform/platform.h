@@ -10,6 +10,7 @@
 #include "settings_store.h"
 #include "shell.h"
 #include "sleeper.h"
+#include "support_log.h"
 
 namespace quorrel {
 
@@ -25,6 +26,7 @@ struct Platform {
   HttpClient& http;
   QsshlibBinding& sftpLibrary;
   Clock& clock;
+  SupportLog& log;
 };
 
 // The real services, for main().
@@ -37,11 +39,12 @@ struct DesktopPlatform {
   ThreadSleeper sleeper;
   CurlHttpClient http{{.caFile = LauncherConfig::fromBuild().caFile}};
   SteadyClock clock;
+  SupportLog log{SupportLog::defaultFile()};
 
   Platform services() {
     return {settings,    dialogs, shell, messageBox,
             application, sleeper, http,  QsshlibBinding::instance(),
-            clock};
+            clock,       log};
   }
 };
 

@@ -19,6 +19,7 @@ namespace quorrel::testing {
 class FormHarness {
  public:
   FormHarness() : iniFile_(root_.filePath("config/Quorrel/Quorrel.ini")), store_(iniFile_) {
+    log = SupportLog(root_.filePath("state/Quorrel/launcher.log"));
     config_.siteUrl = "https://site.test/";
     config_.communityUrl = "https://community.test/invite";
     config_.talentsUrl = "https://site.test/talents";
@@ -30,9 +31,9 @@ class FormHarness {
   TForm1& start(SettingsStore* store = nullptr, Shell* realShell = nullptr,
                 HttpClient* realHttp = nullptr) {
     form_ = std::make_unique<TForm1>(
-        config_,
-        Platform{store ? *store : store_, dialogs, realShell ? *realShell : shell, messageBox,
-                 application, *windowSleeper, realHttp ? *realHttp : http, *sftpLibrary, clock});
+        config_, Platform{store ? *store : store_, dialogs, realShell ? *realShell : shell,
+                          messageBox, application, *windowSleeper, realHttp ? *realHttp : http,
+                          *sftpLibrary, clock, log});
     form_->create();
     return *form_;
   }
@@ -83,6 +84,8 @@ class FormHarness {
   Sleeper* windowSleeper = &sleeper;
   FakeHttpClient http;
   FakeClock clock;
+  // The support log of this window, in the temporary folder.
+  SupportLog log{QString()};  // set to a file of the temporary folder once it exists
   // The SFTP library the flows load; a test may name one that cannot be loaded.
   QsshlibBinding* sftpLibrary = &QsshlibBinding::instance();
 
