@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "posix/descriptor.h"
+
 // The local files the library reads and writes. Every call of the system for
 // them is in this unit's implementation, one per system (posix/local_file.cpp).
 namespace qssh {
@@ -23,10 +25,8 @@ class LocalFile {
   // existing file is emptied, or refused when `keepExisting`.
   static LocalFile openForWriting(const std::string& path, bool append, bool keepExisting,
                                   int32_t mode);
-  LocalFile(LocalFile&& other) noexcept;
+  LocalFile(LocalFile&& other) noexcept = default;
   LocalFile& operator=(LocalFile&&) = delete;
-  LocalFile(const LocalFile&) = delete;
-  ~LocalFile();
 
   uint64_t size() const;
   LocalAttributes attributes() const;
@@ -42,7 +42,7 @@ class LocalFile {
  private:
   LocalFile(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
   std::string path_;
-  int fd_;
+  quorrel::posix::Descriptor fd_;
 };
 
 // Whether a plain file is there to be read; `reason` says why not.

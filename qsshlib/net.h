@@ -6,6 +6,7 @@
 #include <string>
 
 #include "config.h"
+#include "posix/descriptor.h"
 
 namespace qssh {
 
@@ -29,18 +30,10 @@ class Deadline {
 };
 
 // An owned socket descriptor.
-class Socket {
+class Socket : public quorrel::posix::Descriptor {
  public:
-  Socket() = default;
-  explicit Socket(int fd) : fd_(fd) {}
-  Socket(Socket&& other) noexcept : fd_(other.release()) {}
-  Socket& operator=(Socket&& other) noexcept;
-  ~Socket();
-  int fd() const { return fd_; }
-  int release();
-
- private:
-  int fd_ = -1;
+  using Descriptor::Descriptor;
+  int fd() const { return get(); }
 };
 
 using Printer = std::function<void(const std::string&)>;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace quorrel {
@@ -32,8 +33,9 @@ class TFileStream : public TStream {
   void close();
 
  private:
+  struct Descriptor;  // the system's handle of the file
   std::string path_;
-  int fd_;
+  std::unique_ptr<Descriptor> fd_;
 };
 
 }  // namespace quorrel

@@ -37,53 +37,41 @@ LocalFile LocalFile::openForWriting(const std::string& path, bool append, bool k
   return LocalFile(path, fd);
 }
 
-LocalFile::LocalFile(LocalFile&& other) noexcept
-    : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)) {}
-
-LocalFile::~LocalFile() {
-  if (fd_ >= 0) ::close(fd_);  // only after a failure, which is reported already
-}
-
 uint64_t LocalFile::size() const {
   struct stat info {};
-  if (::fstat(fd_, &info) != 0) failLocal("Cannot read", path_, errno);
+  if (::fstat(fd_.get(), &info) != 0) failLocal("Cannot read", path_, errno);
   return static_cast<uint64_t>(info.st_size);
 }
 
 LocalAttributes LocalFile::attributes() const {
   struct stat info {};
-  if (::fstat(fd_, &info) != 0) failLocal("Cannot read", path_, errno);
+  if (::fstat(fd_.get(), &info) != 0) failLocal("Cannot read", path_, errno);
   return {static_cast<uint32_t>(info.st_mode & 07777), static_cast<uint32_t>(info.st_atime),
           static_cast<uint32_t>(info.st_mtime)};
 }
 
 size_t LocalFile::readAt(uint64_t offset, char* buffer, size_t capacity) {
   for (;;) {
-    const ssize_t count = ::pread(fd_, buffer, capacity, static_cast<off_t>(offset));
+    const ssize_t count = ::pread(fd_.get(), buffer, capacity, static_cast<off_t>(offset));
     if (count >= 0) return static_cast<size_t>(count);
     if (errno != EINTR) failLocal("Cannot read", path_, errno);
   }
 }
 
 void LocalFile::writeAt(uint64_t offset, const char* data, size_t length) {
-  size_t done = 0;
-  while (done < length) {
-    const ssize_t result =
-        ::pwrite(fd_, data + done, length - done, static_cast<off_t>(offset + done));
-    if (result < 0 && errno == EINTR) continue;
-    if (result <= 0) failLocal("Cannot write", path_, result < 0 ? errno : ENOSPC);
-    done += static_cast<size_t>(result);
-  }
+  const auto count = static_cast<int64_t>(length);
+  if (quorrel::posix::writeAll(fd_.get(), data, count, static_cast<int64_t>(offset)) != count)
+    failLocal("Cannot write", path_, errno);
 }
 
 void LocalFile::reserve(uint64_t start, uint64_t end) {
   if (end > start)
-    ::posix_fallocate(fd_, static_cast<off_t>(start), static_cast<off_t>(end - start));
+    ::posix_fallocate(fd_.get(), static_cast<off_t>(start), static_cast<off_t>(end - start));
 }
 
 void LocalFile::finish(bool sync) {
-  if (sync && ::fsync(fd_) != 0) failLocal("Cannot write", path_, errno);
-  if (::close(std::exchange(fd_, -1)) != 0) failLocal("Cannot write", path_, errno);
+  if (sync && ::fsync(fd_.get()) != 0) failLocal("Cannot write", path_, errno);
+  if (::close(fd_.release()) != 0) failLocal("Cannot write", path_, errno);
 }
 
 LocalFileState localFileState(const std::string& path, std::string& reason) {

@@ -319,24 +319,6 @@ int Deadline::remainingMs() const {
   return left > 0 ? static_cast<int>(std::min<long long>(left, 1 << 30)) : 0;
 }
 
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = other.release();
-  }
-  return *this;
-}
-
-Socket::~Socket() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-int Socket::release() {
-  const int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
 Socket connectTo(const std::string& host, int port, const ConfigValues& conf,
                  const Deadline& deadline, const Printer& print) {
   const int32_t type = conf.intValue(Conf::ProxyType);
