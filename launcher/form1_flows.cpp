@@ -83,7 +83,7 @@ void TForm1::runFlow(FlowKind kind) {
     if (file.fetch) download_total = file_list::addSizes(download_total, file.listedSize);
   if (!fitsOnTheDisk(kind)) return;
   rate_.begin(download_total, platform_.clock.now());
-  rateTimer_->start();
+  if (download_total > 0) rateTimer_->start();  // an update that fetches nothing shows no rate
   struct HideRate {
     TLabel* label;
     QTimer* timer;

@@ -18,7 +18,7 @@ QString SupportLog::defaultFile() {
 }
 
 void SupportLog::write(const QString& line) {
-  QDir().mkpath(QFileInfo(file_).path());
+  if (!folderMade_) folderMade_ = QDir().mkpath(QFileInfo(file_).path());
   rotateIfFull();
   QFile out(file_);
   if (!out.open(QIODevice::WriteOnly | QIODevice::Append)) return;

@@ -24,6 +24,7 @@ class SupportLog {
   void rotateIfFull();
   QString file_;
   qint64 maxBytes_;
+  bool folderMade_ = false;
 };
 
 }  // namespace quorrel

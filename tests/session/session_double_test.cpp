@@ -286,41 +286,37 @@ TEST_F(SessionDoubleTest, OuterListingFailureReportsOnlyOutputSinceTheNestedList
             "qsftp_ls: Unknown Error.\r\ninner\nouter after\n");
 }
 
-TEST_F(SessionDoubleTest, ModifiedDateBefore1970IsStoredAsZeroAndAccessTimeKept) {
+// The UTC calendar time becomes seconds since 1970: before 1970 it is stored
+// as 0 with the access time kept, and fields beyond their range carry over
+// into the next as the C library's timegm does (month 14 of 2019 is February
+// 2020, its 30th day is 1 March, and so on).
+TEST_F(SessionDoubleTest, ModifiedDateIsSecondsSince1970WithAccessTimeKept) {
   auto session = create();
-  std::tm old{};
-  old.tm_year = 1960 - 1900;
-  old.tm_mon = 5;
-  old.tm_mday = 1;
-  session->SetModifiedDate("/f", old, true);
-  std::tm recent{};
-  recent.tm_year = 2020 - 1900;
-  recent.tm_mday = 1;
-  session->SetModifiedDate("/f", recent, true);
+  const auto calendar = [](int year, int month, int day, int hour = 0, int minute = 0,
+                           int second = 0) {
+    std::tm time{};
+    time.tm_year = year - 1900;
+    time.tm_mon = month;
+    time.tm_mday = day;
+    time.tm_hour = hour;
+    time.tm_min = minute;
+    time.tm_sec = second;
+    return time;
+  };
+  const struct {
+    std::tm utc;
+    const char* mtime;
+  } cases[] = {{calendar(1960, 5, 1), "0"},
+               {calendar(2020, 0, 1), "1577836800"},
+               {calendar(2019, 13, 30, 25, 61, 61), "1583114521"}};
+  for (const auto& c : cases) session->SetModifiedDate("/f", c.utc, true);
   std::vector<std::vector<std::string>> setstats;
   for (size_t i = 0; i < script().calls.size(); ++i)
     if (script().calls[i] == "qsftp_setstat") setstats.push_back(script().arguments[i]);
-  ASSERT_EQ(setstats.size(), 2u);
+  ASSERT_EQ(setstats.size(), std::size(cases));
   // path, flags, size, permissions, atime, mtime
   EXPECT_EQ(setstats[0], (std::vector<std::string>{"/f", "8", "1234", "33188", "1111", "0"}));
-  EXPECT_EQ(setstats[1][5], "1577836800");
-}
-
-// Fields beyond their range carry over into the next, as the C library's timegm does:
-// month 14 of 2019 is February 2020, its 30th day is 1 March, and so on.
-TEST_F(SessionDoubleTest, ModifiedDateFieldsOutOfRangeCarryOver) {
-  auto session = create();
-  std::tm carried{};
-  carried.tm_year = 2019 - 1900;
-  carried.tm_mon = 13;
-  carried.tm_mday = 30;
-  carried.tm_hour = 25;
-  carried.tm_min = 61;
-  carried.tm_sec = 61;
-  session->SetModifiedDate("/f", carried, true);
-  const auto found = std::find(script().calls.begin(), script().calls.end(), "qsftp_setstat");
-  ASSERT_NE(found, script().calls.end());
-  EXPECT_EQ(script().arguments[found - script().calls.begin()][5], "1583114521");
+  for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(setstats[i][5], cases[i].mtime) << i;
 }
 
 TEST_F(SessionDoubleTest, SettersChangeOneFieldOfTheReadAttributes) {
