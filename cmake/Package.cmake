@@ -21,6 +21,8 @@ if(WIN32)
 
   # Qt finds its plugins in these folders beside the program.
   install(FILES $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin> DESTINATION bin/platforms)
+  # The window's pictures include JPEG files, which Qt reads through a plugin.
+  install(FILES $<TARGET_FILE:Qt6::QJpegPlugin> DESTINATION bin/imageformats)
   if(TARGET Qt6::QWindowsVistaStylePlugin)
     install(FILES $<TARGET_FILE:Qt6::QWindowsVistaStylePlugin> DESTINATION bin/styles)
   endif()
@@ -38,20 +40,47 @@ if(WIN32)
   foreach(_folder IN LISTS QUORREL_WINDOWS_DEPS)
     list(APPEND _dll_folders ${_folder}/bin)
   endforeach()
+  # CMake compares DLL names in lower case, as Windows does, so on this case-sensitive disk it
+  # misses "Qt6Core.dll"; names it leaves unresolved are looked up here without regard to case,
+  # and what they load in turn, until nothing new turns up.
   install(CODE "
     set(CMAKE_GET_RUNTIME_DEPENDENCIES_PLATFORM windows+pe)
     set(CMAKE_GET_RUNTIME_DEPENDENCIES_TOOL objdump)
     set(CMAKE_GET_RUNTIME_DEPENDENCIES_COMMAND ${QUORREL_MINGW_TRIPLET}-objdump)
-    file(GET_RUNTIME_DEPENDENCIES
-      EXECUTABLES $<TARGET_FILE:QuorrelLauncher>
-      LIBRARIES $<TARGET_FILE:qsshlib> $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin>
-      RESOLVED_DEPENDENCIES_VAR _found
-      UNRESOLVED_DEPENDENCIES_VAR _missing
-      DIRECTORIES ${_dll_folders}
-      PRE_EXCLUDE_REGEXES [[^api-ms-]] [[^ext-ms-]])
-    foreach(_dll IN LISTS _found)
-      file(INSTALL \${_dll} DESTINATION \${CMAKE_INSTALL_PREFIX}/bin)
-    endforeach()
+    set(_folders \"${_dll_folders}\")
+    set(_files $<TARGET_FILE:QuorrelLauncher> $<TARGET_FILE:qsshlib>
+        $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin> $<TARGET_FILE:Qt6::QJpegPlugin>)
+    set(_installed)
+    while(_files)
+      file(GET_RUNTIME_DEPENDENCIES LIBRARIES \${_files}
+        RESOLVED_DEPENDENCIES_VAR _found UNRESOLVED_DEPENDENCIES_VAR _missing
+        DIRECTORIES \${_folders} PRE_EXCLUDE_REGEXES [[^api-ms-]] [[^ext-ms-]])
+      foreach(_name IN LISTS _missing)
+        foreach(_folder IN LISTS _folders)
+          file(GLOB _candidates \${_folder}/*.dll)
+          foreach(_candidate IN LISTS _candidates)
+            get_filename_component(_candidate_name \${_candidate} NAME)
+            string(TOLOWER \${_candidate_name} _lower)
+            if(_lower STREQUAL _name)
+              list(APPEND _found \${_candidate})
+            endif()
+          endforeach()
+        endforeach()
+      endforeach()
+      list(REMOVE_DUPLICATES _found)
+      set(_files)
+      foreach(_dll IN LISTS _found)
+        list(FIND _installed \${_dll} _at)
+        if(_at EQUAL -1)
+          list(APPEND _installed \${_dll})
+          list(APPEND _files \${_dll})
+          file(INSTALL \${_dll} DESTINATION \${CMAKE_INSTALL_PREFIX}/bin)
+          get_filename_component(_name \${_dll} NAME)
+          execute_process(COMMAND ${CMAKE_STRIP} --strip-unneeded
+                                  \${CMAKE_INSTALL_PREFIX}/bin/\${_name})
+        endif()
+      endforeach()
+    endwhile()
   ")
 else()
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/quorrel-launcher.desktop

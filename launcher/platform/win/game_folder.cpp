@@ -100,7 +100,7 @@ QString finalPathOf(const QString& path) {
   return entry.valid() ? finalPathOf(entry.get()) : QString();
 }
 
-bool leadsInside(const QString& path, const QString& rootPath) {
+bool resolvesInside(const QString& path, const QString& rootPath) {
   const QString rootReal = finalPathOf(rootPath);
   const QString real = finalPathOf(path);
   return !rootReal.isEmpty() && real.startsWith(rootReal + '/');
@@ -118,7 +118,7 @@ DWORD attributesOf(const QString& path) {
 // leads to a folder inside the game folder.
 Handle openFolder(const QString& path, const QString& rootPath, bool isRoot) {
   const bool link = !isRoot && isLink(attributesOf(path));
-  if (link && !leadsInside(path, rootPath))
+  if (link && !resolvesInside(path, rootPath))
     throw InOutError(kAccessDenied, text(path) + " links outside the game folder");
   Handle folder = openEntry(path, isRoot || link);
   if (!folder.valid())
@@ -372,7 +372,7 @@ int64_t GameFolder::fileSize(const QString& relative) const {
     const Parent parent = openParent(relative);
     const DWORD attributes = attributesOf(parent.path());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return -1;
-    if (isLink(attributes) && !leadsInside(parent.path(), rootPathOf(root_))) return -1;
+    if (isLink(attributes) && !resolvesInside(parent.path(), rootPathOf(root_))) return -1;
     const Handle file = openEntry(parent.path(), true);
     BY_HANDLE_FILE_INFORMATION info{};
     if (!file.valid() || !GetFileInformationByHandle(file.get(), &info) ||
@@ -429,7 +429,7 @@ void GameFolder::replaceFile(const QString& relative, int64_t size,
 }
 
 bool leadsInside(const QString& root, const QString& path) {
-  return leadsInside(QDir::fromNativeSeparators(path), rootPathOf(root));
+  return resolvesInside(QDir::fromNativeSeparators(path), rootPathOf(root));
 }
 
 namespace {
