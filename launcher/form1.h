@@ -177,7 +177,16 @@ class TForm1 : public QWidget {
   void runFlow(FlowKind kind);
   bool connectAndWalk(FlowKind kind);
   std::vector<FileToSync> planTransfers(const QStringList& fileList) const;
+  bool fetchWithRetries(FlowKind kind, const FileToSync& file);
+  bool waitBeforeTry(size_t attempt, std::chrono::seconds wait);
+  std::unique_ptr<TSftpSession>& flowSession(FlowKind kind);
+  void reconnect(FlowKind kind);
   void fetchFile(TSftpSession& session, const FileToSync& file);
+  std::optional<partial_copy::Source> serverVersion(TSftpSession& session,
+                                                    const std::string& remotePath);
+  void countAsDone(const FileToSync& file, int64_t from);
+  // The speed cap of the settings in KiB/s; 0 for none.
+  int32_t storedSpeedLimit();
   bool walkListing(fxp_names* names, TSftpSession& session, QStringList& fileList);
   void countListedEntries(int32_t count);
   void walkInto(const QString& name, TSftpSession& session);
@@ -219,7 +228,8 @@ class TForm1 : public QWidget {
   struct ActiveFlow {
     TSftpSession* session = nullptr;
     QString gameFolder;
-    int64_t fileOffsetReached = 0;
+    int64_t fileOffsetReached = 0;  // in the file being fetched, as counted as done
+    int64_t bytesFetched = 0;       // from the server, in all tries
     bool closing = false;
     // The walk: the local folders it is in, the entries listed in each of
     // the remote folders it is in and in all, and when it must end.

@@ -20,6 +20,10 @@ class TransferRate {
   void begin(std::int64_t total, TimePoint start);
   // `done` bytes of the total are fetched at `now`.
   void update(std::int64_t done, TimePoint now);
+  // `bytes` count as done without being fetched now (a partial copy's, that
+  // a fetch goes on from; fewer when one is discarded): they move the bytes
+  // done, not the speed.
+  void skip(std::int64_t bytes);
 
   // Bytes per second over the window; nothing until the window holds a span of time.
   std::optional<double> bytesPerSecond() const;
