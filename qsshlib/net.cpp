@@ -36,7 +36,7 @@ void resolve(AddressList& list, const std::string& host, int port, int family) {
   hints.ai_family = family == 4 ? AF_INET : family == 6 ? AF_INET6 : AF_UNSPEC;
   const std::string service = std::to_string(port);
   const int result = getaddrinfo(host.c_str(), service.c_str(), &hints, &list.head);
-  if (result != 0) failConnect("Cannot resolve host name " + host + ": " + gai_strerror(result));
+  if (result != 0) failConnect("Cannot resolve host name " + host + ": " + sys::resolveErrorText(result));
 }
 
 // Socket options tune the connection; best effort: a system that refuses one

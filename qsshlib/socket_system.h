@@ -27,6 +27,8 @@ void startUp();
 // The error of the last failed socket call of this thread.
 int lastError();
 std::string errorText(int error);
+// The text of an error getaddrinfo() returned.
+std::string resolveErrorText(int error);
 bool interrupted(int error);
 // A non-blocking connect that is still under way.
 bool connectPending(int error);

@@ -18,6 +18,10 @@ std::string errorText(int error) {
   return std::strerror(error);
 }
 
+std::string resolveErrorText(int error) {
+  return gai_strerror(error);
+}
+
 bool interrupted(int error) {
   return error == EINTR;
 }

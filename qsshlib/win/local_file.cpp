@@ -7,9 +7,13 @@
 
 #include "lib_error.h"
 #include "qsshlib.h"
-#include "wide_text.h"
+#include "win/wide_text.h"
 
 namespace qssh {
+
+using quorrel::win::systemErrorText;
+using quorrel::win::utf8Of;
+using quorrel::win::wideText;
 
 namespace {
 
@@ -30,7 +34,7 @@ uint32_t secondsOf(const FILETIME& time) {
 }
 
 HANDLE openFile(const std::string& path, DWORD access, DWORD disposition) {
-  return CreateFileW(widePath(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+  return CreateFileW(wideText(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                      disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
@@ -112,7 +116,7 @@ void LocalFile::finish(bool sync) {
 }
 
 LocalFileState localFileState(const std::string& path, std::string& reason) {
-  const DWORD attributes = GetFileAttributesW(widePath(path).c_str());
+  const DWORD attributes = GetFileAttributesW(wideText(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
     reason = systemErrorText(error);
@@ -140,18 +144,18 @@ void makeParentFolders(const std::string& file) {
   for (size_t next = file.find_first_of("/\\", 1); next != std::string::npos && next <= last;
        next = file.find_first_of("/\\", next + 1)) {
     if (next > 0 && file[next - 1] == ':') continue;  // "C:\" is a drive, not a folder to make
-    CreateDirectoryW(widePath(file.substr(0, next)).c_str(), nullptr);
+    CreateDirectoryW(wideText(file.substr(0, next)).c_str(), nullptr);
   }
 }
 
 uint64_t localFileSize(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExW(widePath(path).c_str(), GetFileExInfoStandard, &data)) return 0;
+  if (!GetFileAttributesExW(wideText(path).c_str(), GetFileExInfoStandard, &data)) return 0;
   return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 void setLocalTimes(const std::string& path, uint32_t atime, uint32_t mtime) {
-  const HANDLE file = CreateFileW(widePath(path).c_str(), FILE_WRITE_ATTRIBUTES,
+  const HANDLE file = CreateFileW(wideText(path).c_str(), FILE_WRITE_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
@@ -163,7 +167,7 @@ void setLocalTimes(const std::string& path, uint32_t atime, uint32_t mtime) {
 
 // Only the write bit has a meaning here: a file without it is made read-only.
 void setLocalPermissions(const std::string& path, uint32_t permissions) {
-  const std::wstring wide = widePath(path);
+  const std::wstring wide = wideText(path);
   const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
   const DWORD wanted = (permissions & 0200) ? attributes & ~FILE_ATTRIBUTE_READONLY
@@ -179,7 +183,7 @@ std::string userDataFolder() {
 }
 
 void removeLocalFile(const std::string& path) {
-  DeleteFileW(widePath(path).c_str());
+  DeleteFileW(wideText(path).c_str());
 }
 
 }  // namespace qssh

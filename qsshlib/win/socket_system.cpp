@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "win/wide_text.h"
+
 #include <algorithm>
 #include <climits>
 #include <mutex>
@@ -23,16 +25,12 @@ int lastError() {
 }
 
 std::string errorText(int error) {
-  char* text = nullptr;
-  const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string result = length > 0 ? std::string(text, length) : "error " + std::to_string(error);
-  LocalFree(text);
-  while (!result.empty() && (result.back() == '\n' || result.back() == '\r' ||
-                             result.back() == ' ' || result.back() == '.'))
-    result.pop_back();
-  return result;
+  return quorrel::win::systemErrorText(static_cast<DWORD>(error));
+}
+
+// getaddrinfo() returns Winsock's own error numbers.
+std::string resolveErrorText(int error) {
+  return errorText(error);
 }
 
 bool interrupted(int error) {

@@ -7,21 +7,9 @@
 
 #include "exception.h"
 #include "stream.h"
+#include "win/wide_text.h"
 
 namespace quorrel {
-
-namespace {
-
-std::wstring wide(const std::string& text) {
-  const int length =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring result(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(),
-                      length);
-  return result;
-}
-
-}  // namespace
 
 // The C runtime's descriptor: binary always, since its default text mode
 // would turn every "\n" written into "\r\n".
@@ -36,7 +24,7 @@ struct TFileStream::Descriptor {
 TFileStream::TFileStream(const std::string& path, int flags, int mode)
     : path_(path),
       fd_(std::make_unique<Descriptor>(
-          ::_wopen(wide(path).c_str(), flags | _O_BINARY | _O_NOINHERIT, mode & 0600))) {
+          ::_wopen(win::wideText(path).c_str(), flags | _O_BINARY | _O_NOINHERIT, mode & 0600))) {
   if (fd_->fd < 0) throw SftpSessionException("Cannot open " + path + ": " + std::strerror(errno));
 }
 

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include "win/wide_text.h"
+
 #include "io_error.h"
 
 namespace quorrel {
@@ -28,13 +30,7 @@ int mappedCode(int error) {
 }
 
 std::string systemText(int error) {
-  wchar_t* text = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  const QString message = QString::fromWCharArray(text, static_cast<qsizetype>(length)).trimmed();
-  LocalFree(text);
-  return message.isEmpty() ? "error " + std::to_string(error) : message.toStdString();
+  return win::systemErrorText(static_cast<DWORD>(error));
 }
 
 }  // namespace

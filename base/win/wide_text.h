@@ -4,10 +4,11 @@
 
 #include <string>
 
-namespace qssh {
+// Windows takes text as UTF-16; the program keeps it as UTF-8. One home for
+// the conversions and for the system's error texts, for every Windows part.
+namespace quorrel::win {
 
-// The library's paths are UTF-8; Windows takes them as UTF-16.
-inline std::wstring widePath(const std::string& path) {
+inline std::wstring wideText(const std::string& path) {
   const int length =
       MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(length), L'\0');
@@ -37,4 +38,4 @@ inline std::string systemErrorText(DWORD error) {
   return result.empty() ? "error " + std::to_string(error) : result;
 }
 
-}  // namespace qssh
+}  // namespace quorrel::win
