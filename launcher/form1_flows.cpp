@@ -1,5 +1,6 @@
 // The patch update and the fresh install: list the patch server's tree, then
-// fetch every file whose local copy is missing or of another size.
+// fetch every file whose local copy is missing or of another size (or, with
+// the server's manifest, of another digest).
 #include <QCoreApplication>
 #include <QDir>
 
@@ -28,6 +29,7 @@ struct TForm1::FileToSync {
   QString remotePath;
   QString relativePath;
   int64_t listedSize = 0;
+  QByteArray sha256;  // the manifest's digest of the file; empty without a manifest
   bool fetch = false;
   std::optional<std::string> error;  // the line cannot be read; the flow stops there
 };
@@ -76,7 +78,12 @@ void TForm1::runFlow(FlowKind kind) {
   customProgressBar(0);
 
   TSftpSession& session = *(update ? sftp_update : sftp_install);
+  struct SaveHashes {
+    TForm1& form;
+    ~SaveHashes() { form.saveHashCache(); }
+  } saveHashes{*this};
   const std::vector<FileToSync> files = planTransfers(update ? update_memo : remote_file_list);
+  if (flow_->closing) return;
   downloaded_bytes = 0;
   download_total = 0;
   for (const FileToSync& file : files)
@@ -211,10 +218,11 @@ bool TForm1::connectAndWalk(FlowKind kind) {
   flow_->session = &session;
   attempt([&] { session.Connect(); });
   attempt([&] { session.ListDir(remote_root.toStdString()); });
+  if (ok && !flow_->closing) attempt([&] { loadManifest(session); });
   return ok && !flow_->closing;
 }
 
-std::vector<TForm1::FileToSync> TForm1::planTransfers(const QStringList& fileList) const {
+std::vector<TForm1::FileToSync> TForm1::planTransfers(const QStringList& fileList) {
   const GameFolder folder(flow_->gameFolder);
   std::vector<FileToSync> files;
   for (const QString& line : fileList) {
@@ -230,19 +238,45 @@ std::vector<TForm1::FileToSync> TForm1::planTransfers(const QStringList& fileLis
       break;
     }
     file.relativePath = file.remotePath.mid(remote_root.size() + 1);
-    file.fetch = file_list::needsFetch(folder.fileSize(file.relativePath), file.listedSize);
+    if (!flow_->manifest) {
+      file.fetch = file_list::needsFetch(folder.fileSize(file.relativePath), file.listedSize);
+    } else if (const manifest::Entry* entry = flow_->manifest->find(file.relativePath)) {
+      file.sha256 = entry->sha256;
+      file.fetch = !holdsManifestCopy(folder, *entry);
+    } else {
+      // What the manifest does not name is no file the operator published.
+      logLine(QStringLiteral("Skipping %1: the patch server's manifest does not name it")
+                  .arg(file.relativePath));
+      continue;
+    }
     files.push_back(file);
   }
   return files;
 }
 
+// A copy that does not match the manifest was spoilt on the way or by the
+// server: it is fetched once more, and a second one ends the flow.
 void TForm1::fetchFile(TSftpSession& session, const FileToSync& file) {
-  GameFolder(flow_->gameFolder)
-      .replaceFile(file.relativePath, file.listedSize, [&](TStream& stream) {
-        pumpMessages();
-        flow_->fileOffsetReached = 0;
-        session.DownloadStream(file.remotePath.toStdString(), stream, false);
-      });
+  const GameFolder folder(flow_->gameFolder);
+  const auto fetchOnce = [&] {
+    folder.replaceFile(
+        file.relativePath, file.listedSize,
+        [&](TStream& stream) {
+          pumpMessages();
+          flow_->fileOffsetReached = 0;
+          session.DownloadStream(file.remotePath.toStdString(), stream, false);
+        },
+        file.sha256);
+  };
+  try {
+    fetchOnce();
+  } catch (const ContentMismatch& mismatch) {
+    logLine(QString::fromUtf8(mismatch.what()) + QStringLiteral("; fetching it once more"));
+    download_total = file_list::addSizes(download_total, file.listedSize);
+    rate_.extend(file.listedSize);
+    fetchOnce();
+  }
+  rememberFetchedDigest(folder, file.relativePath, file.sha256);
 }
 
 // The player sees the short text; the log keeps what was attempted where and

@@ -9,9 +9,18 @@
 #include <string>
 #include <vector>
 
+#include "exception.h"
+#include "hash_cache.h"
 #include "stream.h"
 
 namespace quorrel {
+
+// A fetched file whose SHA-256 is not the one expected of it; it was not put
+// in place.
+class ContentMismatch : public Exception {
+ public:
+  using Exception::Exception;
+};
 
 // The game folder as the synchronisation writes it: every path is relative
 // to it, and nothing is created or written outside it, however the folders
@@ -32,9 +41,18 @@ class GameFolder {
   // succeeds and delivers exactly `size` bytes, puts it in the target's
   // place; otherwise the old file stays. A size larger than the free space of
   // the disk is refused before anything is fetched, and the stream refuses
-  // any byte past `size`.
+  // any byte past `size`. With `sha256` (not empty), the bytes written are
+  // hashed on the way and a file of another digest is refused with
+  // ContentMismatch before it is put in place.
   void replaceFile(const QString& relative, int64_t size,
-                   const std::function<void(TStream&)>& fetch) const;
+                   const std::function<void(TStream&)>& fetch, const QByteArray& sha256 = {}) const;
+
+  // The size and times of the file there, or nothing when no file is there
+  // (links followed as fileSize follows them).
+  std::optional<FileStamp> stampOf(const QString& relative) const;
+  // The SHA-256 of the file there, reading it whole; `bytesRead` grows by
+  // what was read. InOutError when it cannot be read.
+  QByteArray sha256Of(const QString& relative, int64_t& bytesRead) const;
 
  private:
   // An open descriptor of the folder that holds `relative`'s last component.

@@ -6,17 +6,19 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <QCryptographicHash>
 #include <QDir>
-#include <QFileInfo>
-
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <optional>
 #include <utility>
+#include <vector>
 
 #include "io_error.h"
 #include "posix/descriptor.h"
@@ -77,6 +79,38 @@ Descriptor openFolderIn(int parent, const QByteArray& name, const QByteArray& pa
   return folder;
 }
 
+// The status of `name` in `folder`, a link followed only where it leads to a
+// file inside the game folder; nothing when no file is there.
+std::optional<struct stat> fileStatus(int folder, const QByteArray& name, const QByteArray& path,
+                                      const QByteArray& rootPath) {
+  struct stat entry {};
+  if (::fstatat(folder, name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
+  if (S_ISLNK(entry.st_mode) &&
+      (!leadsInside(path, rootPath) || ::fstatat(folder, name.constData(), &entry, 0) != 0))
+    return std::nullopt;
+  if (!S_ISREG(entry.st_mode)) return std::nullopt;
+  return entry;
+}
+
+int64_t nanoseconds(const struct timespec& time) {
+  return int64_t{time.tv_sec} * 1000000000 + time.tv_nsec;
+}
+
+// The SHA-256 of the open file `fd` from its first byte; `bytesRead` grows by what was read.
+QByteArray sha256OfDescriptor(int fd, const QByteArray& path, int64_t& bytesRead) {
+  QCryptographicHash hash(QCryptographicHash::Sha256);
+  std::vector<char> buffer(1024 * 1024);
+  for (int64_t offset = 0;;) {
+    const ssize_t got = ::pread(fd, buffer.data(), buffer.size(), offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw InOutError::fromErrno(errno, "Cannot read " + text(path));
+    if (got == 0) return hash.result();
+    hash.addData(QByteArrayView(buffer.data(), got));
+    offset += got;
+    bytesRead += got;
+  }
+}
+
 // Short whatever the target's name, so that any name the disk holds can be
 // fetched, and never the same twice in one process.
 QByteArray temporaryName() {
@@ -84,11 +118,16 @@ QByteArray temporaryName() {
   return ".quorrel-" + QByteArray::number(::getpid()) + '-' + QByteArray::number(++made) + ".part";
 }
 
-// Writes a fetched file, never past the size the listing gave it.
+// Writes a fetched file, never past the size the listing gave it, and hashes
+// its bytes on the way when a digest is expected of it.
 class ListedSizeStream : public TStream {
  public:
-  ListedSizeStream(int fd, QByteArray path, QString relative, int64_t size)
-      : fd_(fd), path_(std::move(path)), relative_(std::move(relative)), size_(size) {}
+  ListedSizeStream(int fd, QByteArray path, QString relative, int64_t size, QByteArray sha256)
+      : fd_(fd),
+        path_(std::move(path)),
+        relative_(std::move(relative)),
+        size_(size),
+        expected_(std::move(sha256)) {}
   void setPosition(int64_t position) override { position_ = position; }
   int64_t read(void*, int64_t) override { return 0; }  // a fetch only writes
   int64_t write(const void* buffer, int64_t count) override {
@@ -97,24 +136,48 @@ class ListedSizeStream : public TStream {
                       " bytes listed for " + relative_.toStdString());
     if (posix::writeAll(fd_.get(), buffer, count, position_) != count)
       throw InOutError::fromErrno(errno, "Cannot write " + text(path_));
+    if (!expected_.isEmpty()) hashInOrder(buffer, count);
     position_ += count;
     reached_ = std::max(reached_, position_);
     return count;
   }
-  // Closes the file once it holds exactly the listed size.
+  // Closes the file once it holds exactly the listed size and, when a digest
+  // is expected, that digest.
   void finish() {
     if (reached_ != size_)
       throw Exception("The server sent " + std::to_string(reached_) + " of the " +
                       std::to_string(size_) + " bytes listed for " + relative_.toStdString());
+    if (!expected_.isEmpty() && digest() != expected_)
+      throw ContentMismatch(relative_.toStdString() +
+                            " does not match the patch server's manifest");
     if (::close(fd_.release()) != 0)
       throw InOutError::fromErrno(errno, "Cannot write " + text(path_));
   }
 
  private:
+  void hashInOrder(const void* buffer, int64_t count) {
+    if (position_ != hashed_) {
+      inOrder_ = false;
+      return;
+    }
+    hash_.addData(QByteArrayView(static_cast<const char*>(buffer), count));
+    hashed_ += count;
+  }
+  // Bytes that did not arrive in order are read back from the file instead.
+  QByteArray digest() {
+    if (inOrder_ && hashed_ == size_) return hash_.result();
+    int64_t bytesRead = 0;
+    return sha256OfDescriptor(fd_.get(), path_, bytesRead);
+  }
+
   Descriptor fd_;
   QByteArray path_;
   QString relative_;
   int64_t size_;
+  QByteArray expected_;
+  QCryptographicHash hash_{QCryptographicHash::Sha256};
+  int64_t hashed_ = 0;  // the bytes from the first that the hash has taken
+  bool inOrder_ = true;
   int64_t position_ = 0;
   int64_t reached_ = 0;
 };
@@ -154,19 +217,32 @@ GameFolder::Parent GameFolder::openParent(const QString& relative) const {
 }
 
 int64_t GameFolder::fileSize(const QString& relative) const {
+  const std::optional<FileStamp> stamp = stampOf(relative);
+  return stamp ? stamp->size : -1;
+}
+
+std::optional<FileStamp> GameFolder::stampOf(const QString& relative) const {
   try {
     const Parent parent = openParent(relative);
-    struct stat entry {};
-    if (::fstatat(parent.folder.get(), parent.name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0)
-      return -1;
-    if (S_ISLNK(entry.st_mode) &&
-        (!leadsInside(parent.path(), rootPathOf(root_)) ||
-         ::fstatat(parent.folder.get(), parent.name.constData(), &entry, 0) != 0))
-      return -1;
-    return S_ISREG(entry.st_mode) ? static_cast<int64_t>(entry.st_size) : -1;
+    const std::optional<struct stat> entry =
+        fileStatus(parent.folder.get(), parent.name, parent.path(), rootPathOf(root_));
+    if (!entry) return std::nullopt;
+    return FileStamp{static_cast<int64_t>(entry->st_size), nanoseconds(entry->st_mtim),
+                     nanoseconds(entry->st_ctim)};
   } catch (const InOutError&) {
-    return -1;
+    return std::nullopt;
   }
+}
+
+QByteArray GameFolder::sha256Of(const QString& relative, int64_t& bytesRead) const {
+  const Parent parent = openParent(relative);
+  if (!fileStatus(parent.folder.get(), parent.name, parent.path(), rootPathOf(root_)))
+    throw InOutError(kFileNotFound, text(parent.path()) + " is no file inside the game folder");
+  // A link there was checked to lead inside the game folder just above.
+  const Descriptor file(
+      ::openat(parent.folder.get(), parent.name.constData(), O_RDONLY | O_CLOEXEC));
+  if (file.get() < 0) throw InOutError::fromErrno(errno, "Cannot open " + text(parent.path()));
+  return sha256OfDescriptor(file.get(), parent.path(), bytesRead);
 }
 
 int64_t GameFolder::freeSpace() const {
@@ -178,7 +254,8 @@ int64_t GameFolder::freeSpace() const {
 }
 
 void GameFolder::replaceFile(const QString& relative, int64_t size,
-                             const std::function<void(TStream&)>& fetch) const {
+                             const std::function<void(TStream&)>& fetch,
+                             const QByteArray& sha256) const {
   const Parent parent = openParent(relative);
   struct stat entry {};
   if (::fstatat(parent.folder.get(), parent.name.constData(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -197,7 +274,7 @@ void GameFolder::replaceFile(const QString& relative, int64_t size,
   const int fd = ::openat(parent.folder.get(), temporary.constData(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) throw InOutError::fromErrno(errno, "Cannot create " + text(parent.pathOf(temporary)));
-  ListedSizeStream stream(fd, parent.pathOf(temporary), relative, size);
+  ListedSizeStream stream(fd, parent.pathOf(temporary), relative, size, sha256);
   try {
     fetch(stream);
     // Not synced to the disk: a file a crash leaves short has another size,
