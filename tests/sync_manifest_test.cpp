@@ -193,6 +193,10 @@ struct SignedCase {
   const char* refusal;  // the log's reason; empty when the tree is accepted
 };
 
+void PrintTo(const SignedCase& signedCase, std::ostream* out) {
+  *out << signedCase.name;
+}
+
 const std::string kManifestName = manifest::kFileName.toStdString();
 const std::string kSignatureName = manifest::kSignatureFileName.toStdString();
 

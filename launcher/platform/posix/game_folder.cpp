@@ -271,8 +271,9 @@ void GameFolder::replaceFile(const QString& relative, int64_t size,
                                     std::to_string(freeBytes) + " bytes free");
 
   const QByteArray temporary = temporaryName();
+  // Readable too: blocks that arrive out of order are hashed from the file.
   const int fd = ::openat(parent.folder.get(), temporary.constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+                          O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) throw InOutError::fromErrno(errno, "Cannot create " + text(parent.pathOf(temporary)));
   ListedSizeStream stream(fd, parent.pathOf(temporary), relative, size, sha256);
   try {
