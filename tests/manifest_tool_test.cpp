@@ -78,6 +78,9 @@ TEST_F(ManifestToolTest, WritesEveryFileTheLauncherFetches) {
   const QByteArray first = contentOf(manifestFile());
   ASSERT_EQ(makeManifest().exitCode, 0);
   EXPECT_EQ(contentOf(manifestFile()), first) << "one tree, one manifest";
+  const std::string relative = "cd '" + root_.path().toStdString() + "' && " MAKE_MANIFEST " tree";
+  ASSERT_EQ(runCommand({"sh", "-c", relative}).exitCode, 0);
+  EXPECT_EQ(contentOf(manifestFile()), first) << "a folder named relative to where it runs";
 }
 
 // One scheme: Ed25519 signatures are deterministic, so the tool's signature

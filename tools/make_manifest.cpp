@@ -27,7 +27,8 @@ namespace manifest = quorrel::manifest;
 std::vector<manifest::Entry> entriesOf(const QString& root) {
   std::vector<manifest::Entry> entries;
   const QDir rootDir(root);
-  QDirIterator walk(root, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
+  // Absolute, so that every path found is relative to the root however it was named.
+  QDirIterator walk(rootDir.absolutePath(), QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
   while (walk.hasNext()) {
     const QString path = walk.next();
