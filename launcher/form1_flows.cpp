@@ -226,6 +226,7 @@ std::vector<TForm1::FileToSync> TForm1::planTransfers(const QStringList& fileLis
   const GameFolder folder(flow_->gameFolder);
   std::vector<FileToSync> files;
   for (const QString& line : fileList) {
+    if (flow_->closing) break;  // comparing digests pumps messages: the player may have closed
     FileToSync file;
     file.line = line;
     try {
