@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <algorithm>
 
 #include "exception.h"
 
@@ -72,9 +73,16 @@ std::optional<QByteArray> HashCache::find(const QString& path, const FileStamp& 
 
 void HashCache::record(const QString& path, const FileStamp& stamp, const QByteArray& sha256) {
   entries_.insert(path, Cached{stamp, sha256, true});
+  recorded_ = true;
+}
+
+bool HashCache::changed() const {
+  return recorded_ || std::any_of(entries_.cbegin(), entries_.cend(),
+                                  [](const Cached& entry) { return !entry.used; });
 }
 
 void HashCache::save() const {
+  if (!changed()) return;
   QDir().mkpath(QFileInfo(file_).path());
   // A link in the cache's place is replaced, never written through.
   if (QFileInfo(file_).isSymLink()) QFile::remove(file_);

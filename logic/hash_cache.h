@@ -34,8 +34,9 @@ class HashCache {
   // The digest recorded for `path` while it had `stamp`, if any.
   std::optional<QByteArray> find(const QString& path, const FileStamp& stamp);
   void record(const QString& path, const FileStamp& stamp, const QByteArray& sha256);
-  // Writes the entries found or recorded since the cache was read: files
-  // gone from the folder drop out. Exception when the file cannot be written.
+  // Writes the entries found or recorded since the cache was read, so files
+  // gone from the folder drop out; a cache that would not change is left as
+  // it is. Exception when the file cannot be written.
   void save() const;
 
   const QString& file() const { return file_; }
@@ -47,8 +48,10 @@ class HashCache {
     bool used = false;
   };
   void load();
+  bool changed() const;
   QString file_;
   QHash<QString, Cached> entries_;
+  bool recorded_ = false;
 };
 
 }  // namespace quorrel

@@ -55,9 +55,53 @@ TEST_F(HashCacheTest, OneCachePerFolderAndUnusedEntriesDropOut) {
   EXPECT_FALSE(cache.find("gone", kStamp));
 }
 
+// An unchanged folder leaves its cache as it is: nothing is written. The
+// line added by hand shows whether the file was written again.
+TEST_F(HashCacheTest, CacheIsWrittenOnlyWhenItChanges) {
+  const auto appendMarker = [](const QString& file) {
+    QFile out(file);
+    ASSERT_TRUE(out.open(QIODevice::Append));
+    out.write("marker\n");
+  };
+  const auto holdsMarker = [](const QString& file) {
+    QFile in(file);
+    return in.open(QIODevice::ReadOnly) && in.readAll().endsWith("marker\n");
+  };
+  QString file;
+  {
+    HashCache cache(state(), game());
+    cache.record("a", kStamp, kDigest);
+    cache.save();
+    file = cache.file();
+  }
+  appendMarker(file);
+  {
+    HashCache cache(state(), game());
+    ASSERT_TRUE(cache.find("a", kStamp));
+    cache.save();
+  }
+  EXPECT_TRUE(holdsMarker(file)) << "every entry used, none recorded";
+  {
+    HashCache cache(state(), game());
+    ASSERT_TRUE(cache.find("a", kStamp));
+    cache.record("b", kStamp, kDigest);
+    cache.save();
+  }
+  EXPECT_FALSE(holdsMarker(file)) << "one recorded";
+  appendMarker(file);
+  {
+    HashCache cache(state(), game());
+    ASSERT_TRUE(cache.find("a", kStamp));
+    cache.save();
+  }
+  EXPECT_FALSE(holdsMarker(file)) << "one not used: it drops out";
+  EXPECT_FALSE(HashCache(state(), game()).find("b", kStamp));
+}
+
 // A damaged cache costs only the reading of the files it no longer vouches for.
 TEST_F(HashCacheTest, LinesThatCannotBeReadAreLeftOut) {
   HashCache first(state(), game());
+  first.record("first", kStamp, kDigest);
   first.save();
   QFile file(first.file());
   ASSERT_TRUE(file.open(QIODevice::Append));
@@ -68,6 +112,7 @@ TEST_F(HashCacheTest, LinesThatCannotBeReadAreLeftOut) {
   file.write(kDigest.toHex() + stamp + "cut");
   file.close();
   HashCache cache(state(), game());
+  EXPECT_TRUE(cache.find("first", kStamp));
   EXPECT_TRUE(cache.find("good", kStamp));
   EXPECT_FALSE(cache.find("bad digest", kStamp));
   EXPECT_FALSE(cache.find("cut", kStamp));
