@@ -20,6 +20,11 @@ QByteArray contentOf(const QString& path) {
   return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
 }
 
+// Prints as text when a comparison fails.
+std::string textOf(const QString& path) {
+  return contentOf(path).toStdString();
+}
+
 class ManifestToolTest : public ::testing::Test {
  protected:
   QString tree(const QString& relative = {}) const {
@@ -75,12 +80,12 @@ TEST_F(ManifestToolTest, WritesEveryFileTheLauncherFetches) {
   }
   EXPECT_FALSE(QFileInfo::exists(signatureFile())) << "an old signature would not match";
 
-  const QByteArray first = contentOf(manifestFile());
+  const std::string first = textOf(manifestFile());
   ASSERT_EQ(makeManifest().exitCode, 0);
-  EXPECT_EQ(contentOf(manifestFile()), first) << "one tree, one manifest";
+  EXPECT_EQ(textOf(manifestFile()), first) << "one tree, one manifest";
   const std::string relative = "cd '" + root_.path().toStdString() + "' && " MAKE_MANIFEST " tree";
   ASSERT_EQ(runCommand({"sh", "-c", relative}).exitCode, 0);
-  EXPECT_EQ(contentOf(manifestFile()), first) << "a folder named relative to where it runs";
+  EXPECT_EQ(textOf(manifestFile()), first) << "a folder named relative to where it runs";
 }
 
 // One scheme: Ed25519 signatures are deterministic, so the tool's signature
@@ -101,7 +106,7 @@ TEST_F(ManifestToolTest, SignsAsSignUpdateDoes) {
   ASSERT_TRUE(QFile::copy(manifestFile(), copy));
   ASSERT_EQ(runCommand({QUORREL_SIGN_TOOL, "sign", key.toStdString(), copy.toStdString()}).exitCode,
             0);
-  EXPECT_EQ(contentOf(copy + ".sig"), signature);
+  EXPECT_EQ(textOf(copy + ".sig"), signature.toStdString());
 }
 
 TEST_F(ManifestToolTest, RefusesWhatTheLauncherCouldNotUse) {
