@@ -14,5 +14,6 @@ set(QUORREL_FONT_DIRS
 
 # Sets `variable` to the path of the font file `name`, or to a false value.
 function(quorrel_find_font variable name)
-  find_file(${variable} ${name} PATHS ${QUORREL_FONT_DIRS} NO_DEFAULT_PATH)
+  # The build machine's fonts, also when the program is built for another system.
+  find_file(${variable} ${name} PATHS ${QUORREL_FONT_DIRS} NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
 endfunction()

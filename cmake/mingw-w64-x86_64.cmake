@@ -14,3 +14,15 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# The libraries built for Windows by tools/build-windows-deps (a list of folders): found through
+# their CMake packages and pkg-config files, never the host's.
+set(_quorrel_pkg_config_dirs /usr/${QUORREL_MINGW_TRIPLET}/lib/pkgconfig)
+foreach(_folder IN LISTS QUORREL_WINDOWS_DEPS)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${_folder})
+  list(APPEND CMAKE_PREFIX_PATH ${_folder})
+  list(PREPEND _quorrel_pkg_config_dirs ${_folder}/lib/pkgconfig)
+endforeach()
+string(REPLACE ";" ":" _quorrel_pkg_config_path "${_quorrel_pkg_config_dirs}")
+set(ENV{PKG_CONFIG_LIBDIR} "${_quorrel_pkg_config_path}")
+set(ENV{PKG_CONFIG_SYSROOT_DIR} "")

@@ -182,7 +182,17 @@ class TForm1 : public QWidget {
   void runFlow(FlowKind kind);
   bool connectAndWalk(FlowKind kind);
   std::vector<FileToSync> planTransfers(const QStringList& fileList);
+  bool fetchWithRetries(FlowKind kind, const FileToSync& file);
+  bool waitBeforeTry(size_t attempt, std::chrono::seconds wait);
+  std::unique_ptr<TSftpSession>& flowSession(FlowKind kind);
+  void reconnect(FlowKind kind);
+  void fetchVerified(TSftpSession& session, const FileToSync& file, bool& refetched);
   void fetchFile(TSftpSession& session, const FileToSync& file);
+  std::optional<partial_copy::Source> serverVersion(TSftpSession& session,
+                                                    const std::string& remotePath);
+  void countAsDone(const FileToSync& file, int64_t from);
+  // The speed cap of the settings in KiB/s; 0 for none.
+  int32_t storedSpeedLimit();
   // The manifest: read from the patch server, checked against the local
   // files, and its digests kept for the next run.
   bool noteManifestFile(const QString& name, uint64_t size);
@@ -234,7 +244,8 @@ class TForm1 : public QWidget {
   struct ActiveFlow {
     TSftpSession* session = nullptr;
     QString gameFolder;
-    int64_t fileOffsetReached = 0;
+    int64_t fileOffsetReached = 0;  // in the file being fetched, as counted as done
+    int64_t bytesFetched = 0;       // from the server, in all tries
     bool closing = false;
     // The walk: the local folders it is in, the entries listed in each of
     // the remote folders it is in and in all, and when it must end.

@@ -3,21 +3,59 @@
 // the server's manifest, of another digest).
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <algorithm>
+#include <array>
 
 #include "colours.h"
 #include "file_list.h"
 #include "form1.h"
 #include "game_folder.h"
 #include "io_error.h"
+#include "partial_copy.h"
 
 namespace quorrel {
 
 namespace {
 
+using namespace std::chrono_literals;
+
 constexpr std::chrono::milliseconds kPauseBeforeFetch(250);
+// The waits before the tries that follow a lost connection: a short drop
+// costs little, and a longer outage is not hammered.
+constexpr std::array<std::chrono::seconds, 3> kRetryWaits{2s, 5s, 15s};
+// How long a wait goes without giving the window its turn.
+constexpr std::chrono::milliseconds kWaitStep(100);
 
 void pumpMessages() {
   QCoreApplication::processEvents();
+}
+
+// Whether a failure is the connection's, so that a new connection may well
+// succeed. A refused host key or account, a file the server refuses, and
+// every error of the game folder's disk would only fail again.
+bool isConnectionLoss(const std::exception& error, const TSftpSession* session) {
+  if (!session || !dynamic_cast<const SftpSessionException*>(&error)) return false;
+  switch (session->ErrorCode()) {
+    case QSSH_ERR_CONNECT:
+    case QSSH_ERR_SSH:
+    case QSSH_ERR_TIMEOUT:
+    case QSSH_ERR_NOT_CONNECTED:
+    case QSSH_ERR_CONNECTION_LOST:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Whether anything is in `folder` but the partial copies of earlier fetches,
+// which are the launcher's own.
+bool holdsFiles(const QString& folder) {
+  const QStringList entries =
+      QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+  return std::any_of(entries.begin(), entries.end(), [](const QString& name) {
+    return !partial_copy::isPartialCopyName(QFile::encodeName(name));
+  });
 }
 
 }  // namespace
@@ -77,7 +115,6 @@ void TForm1::runFlow(FlowKind kind) {
   }
   customProgressBar(0);
 
-  TSftpSession& session = *(update ? sftp_update : sftp_install);
   struct SaveHashes {
     TForm1& form;
     ~SaveHashes() { form.saveHashCache(); }
@@ -104,22 +141,82 @@ void TForm1::runFlow(FlowKind kind) {
     logLine(QStringLiteral("Download ") + file.line);
     if (file.error) throw Exception(*file.error);
     if (file.fetch) {
-      setStatus(kWhite, (update ? QStringLiteral("Updating ") : QStringLiteral("Downloading ")) +
-                            file.relativePath + QStringLiteral("..."));
       platform_.sleeper.sleep(kPauseBeforeFetch);
-      try {
-        fetchFile(session, file);
-      } catch (const std::exception& error) {
-        if (flow_->closing) return;  // the player closed the launcher; nothing to report
-        logFailure(error);
-        throw;
-      }
+      if (!fetchWithRetries(kind, file)) return;  // the player closed the launcher
       changed = true;
     }
     if (update) pumpMessages();
     if (flow_->closing) return;
   }
+  if (download_total > 0)
+    logLine(QStringLiteral("Fetched %1 bytes of the %2 to download")
+                .arg(flow_->bytesFetched)
+                .arg(download_total));
   finishFlow(kind, changed);
+}
+
+// Fetches one file. When the connection is lost, a new one goes on with the
+// file where its partial copy ends, after a wait, a few times; then the
+// flow ends with the fetch's last failure. A file that does not match the
+// manifest is no lost connection: it is fetched again on the same one. False
+// when the player closed the launcher meanwhile: there is nothing to report.
+bool TForm1::fetchWithRetries(FlowKind kind, const FileToSync& file) {
+  flow_->fileOffsetReached = 0;
+  bool refetched = false;   // after a mismatch with the manifest
+  std::exception_ptr lost;  // the fetch's latest failure
+  for (size_t retry = 0;; ++retry) {
+    setStatus(kWhite, (kind == FlowKind::Update ? QStringLiteral("Updating ")
+                                                : QStringLiteral("Downloading ")) +
+                          file.relativePath + QStringLiteral("..."));
+    bool connected = retry == 0;
+    try {
+      if (!connected) {
+        reconnect(kind);
+        connected = true;
+      }
+      fetchVerified(*flowSession(kind), file, refetched);
+      return true;
+    } catch (const std::exception& error) {
+      if (flow_->closing) return false;
+      logFailure(error);
+      if (!isConnectionLoss(error, flowSession(kind).get())) throw;
+      if (connected) lost = std::current_exception();
+      if (retry == kRetryWaits.size()) std::rethrow_exception(lost);
+    }
+    if (!waitBeforeTry(retry + 2, kRetryWaits[retry])) return false;
+  }
+}
+
+// Says on the status line that the connection was lost and when the next
+// try comes, and waits for it; false when the launcher was closed meanwhile.
+bool TForm1::waitBeforeTry(size_t attempt, std::chrono::seconds wait) {
+  const QString text = QStringLiteral("Connection lost; trying again in %1 s (try %2 of %3)")
+                           .arg(wait.count())
+                           .arg(attempt)
+                           .arg(kRetryWaits.size() + 1);
+  setStatus(kWhite, text);
+  logLine(text);
+  for (std::chrono::milliseconds left = wait; left > 0ms; left -= kWaitStep) {
+    pumpMessages();
+    if (flow_->closing) return false;
+    platform_.sleeper.sleep(std::min(left, kWaitStep));
+  }
+  pumpMessages();
+  return !flow_->closing;
+}
+
+std::unique_ptr<TSftpSession>& TForm1::flowSession(FlowKind kind) {
+  return kind == FlowKind::Update ? sftp_update : sftp_install;
+}
+
+// A new connection in place of the lost one.
+void TForm1::reconnect(FlowKind kind) {
+  std::unique_ptr<TSftpSession>& field = flowSession(kind);
+  flow_->session = nullptr;
+  field.reset();
+  field = newFlowSession(kind);
+  flow_->session = field.get();
+  field->Connect();
 }
 
 // Nothing is fetched when the files to fetch do not fit on the game folder's
@@ -147,10 +244,7 @@ bool TForm1::mayStartFlow(FlowKind kind) {
     if (kind == FlowKind::Update) showPlay(true);
     return false;
   }
-  if (kind == FlowKind::Update ||
-      QDir(flow_->gameFolder)
-          .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
-    return true;
+  if (kind == FlowKind::Update || !holdsFiles(flow_->gameFolder)) return true;
   return platform_.messageBox.askYesNo(
       this, messageBoxTitle(),
       QStringLiteral("The folder %1 already holds files. Install the game into it anyway? Files "
@@ -181,6 +275,7 @@ std::unique_ptr<TSftpSession> TForm1::newFlowSession(FlowKind kind) {
   session->SetUserName(config_.patchAccount.toStdString());
   session->SetPassword(config_.patchAccount.toStdString());
   session->SetPort(config_.patchPort);
+  session->SetRateLimit(storedSpeedLimit());
   return session;
 }
 
@@ -255,29 +350,76 @@ std::vector<TForm1::FileToSync> TForm1::planTransfers(const QStringList& fileLis
   return files;
 }
 
-// A copy that does not match the manifest was spoilt on the way or by the
-// server: it is fetched once more, and a second one ends the flow.
-void TForm1::fetchFile(TSftpSession& session, const FileToSync& file) {
-  const GameFolder folder(flow_->gameFolder);
-  const auto fetchOnce = [&] {
-    folder.replaceFile(
-        file.relativePath, file.listedSize,
-        [&](TStream& stream) {
-          pumpMessages();
-          flow_->fileOffsetReached = 0;
-          session.DownloadStream(file.remotePath.toStdString(), stream, false);
-        },
-        file.sha256);
-  };
+// A copy that does not match the manifest was spoilt on the way, on the disk
+// or by the server: it is fetched once more from its first byte, and a second
+// mismatch ends the flow. `refetched` is the file's across the new connections
+// of fetchWithRetries, so a connection lost during that fetch does not earn
+// the file a third.
+void TForm1::fetchVerified(TSftpSession& session, const FileToSync& file, bool& refetched) {
   try {
-    fetchOnce();
+    fetchFile(session, file);
   } catch (const ContentMismatch& mismatch) {
+    if (refetched) throw;
+    refetched = true;
     logLine(QString::fromUtf8(mismatch.what()) + QStringLiteral("; fetching it once more"));
+    // What was fetched stays done: the file is added to the bytes to fetch.
     download_total = file_list::addSizes(download_total, file.listedSize);
     rate_.extend(file.listedSize);
-    fetchOnce();
+    flow_->fileOffsetReached = 0;
+    fetchFile(session, file);
   }
-  rememberFetchedDigest(folder, file.relativePath, file.sha256);
+  rememberFetchedDigest(GameFolder(flow_->gameFolder), file.relativePath, file.sha256);
+}
+
+// The one place where a file's bytes pass from the server to its partial
+// copy: the fetch goes on from the copy when it is of the server's file as
+// it is now, and the bytes already there count as done. With the manifest's
+// digest, the whole file is checked, the bytes the copy kept too.
+void TForm1::fetchFile(TSftpSession& session, const FileToSync& file) {
+  const std::string remotePath = file.remotePath.toStdString();
+  GameFolder(flow_->gameFolder)
+      .replaceFile(
+          file.relativePath, file.listedSize, serverVersion(session, remotePath),
+          [&](TStream& stream, int64_t from) {
+            countAsDone(file, from);
+            pumpMessages();
+            if (from > 0)
+              session.DownloadStreamFrom(remotePath, stream, from);
+            else
+              session.DownloadStream(remotePath, stream, false);
+          },
+          file.sha256);
+}
+
+// The server's file as a partial copy records it; nothing when the server
+// does not tell its size and time, and then no copy is gone on with. A file
+// the server refuses to describe is left to the fetch to report in its own
+// words; a lost connection is a lost connection.
+std::optional<partial_copy::Source> TForm1::serverVersion(TSftpSession& session,
+                                                          const std::string& remotePath) {
+  fxp_attrs attrs{};
+  try {
+    session.GetStat(remotePath, attrs);
+  } catch (const SftpSessionException& error) {
+    if (isConnectionLoss(error, &session)) throw;
+    logFailure(error);
+    return std::nullopt;
+  }
+  if (!(attrs.flags & QSSH_ATTR_SIZE) || !(attrs.flags & QSSH_ATTR_ACMODTIME)) return std::nullopt;
+  return partial_copy::Source{static_cast<int64_t>(attrs.size), attrs.mtime};
+}
+
+// The file's bytes up to `from` count as done, as the bar and the rate line
+// show them, but not as fetched now: the speed stays that of the link.
+void TForm1::countAsDone(const FileToSync& file, int64_t from) {
+  const int64_t step = from - std::exchange(flow_->fileOffsetReached, from);
+  downloaded_bytes += step;
+  rate_.skip(step);
+  if (from > 0)
+    logLine(QStringLiteral("Going on with %1 at byte %2 of %3")
+                .arg(file.relativePath)
+                .arg(from)
+                .arg(file.listedSize));
 }
 
 // The player sees the short text; the log keeps what was attempted where and

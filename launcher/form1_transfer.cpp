@@ -30,7 +30,9 @@ QString refusalReason(int32_t verificationstatus) {
 // newly received are the difference to the previous report of that file.
 bool TForm1::GameDownloadProgressCalback(int64_t bytescopied, bool) {
   const int64_t previous = flow_ ? std::exchange(flow_->fileOffsetReached, bytescopied) : 0;
-  downloaded_bytes += progress::newBytes(previous, bytescopied);
+  const int64_t received = progress::newBytes(previous, bytescopied);
+  downloaded_bytes += received;
+  if (flow_) flow_->bytesFetched += received;
   // In the window's log only: one line per block would flood the file.
   Memo1 << QStringLiteral("%1/%2").arg(downloaded_bytes).arg(download_total);
   const int32_t percent = progress::percentOf(downloaded_bytes, download_total);

@@ -1,10 +1,12 @@
 // The tree walk: the patch server's tree becomes a flat file list, and every
 // remote folder gets its local counterpart under the game folder.
 #include <QCoreApplication>
+#include <QFile>
 
 #include "file_list.h"
 #include "form1.h"
 #include "game_folder.h"
+#include "partial_copy.h"
 
 namespace quorrel {
 
@@ -85,6 +87,8 @@ bool TForm1::walkListing(fxp_names* names, TSftpSession& session, QStringList& f
       unusable = QStringLiteral("not a usable file name");
     else if (!GameFolder::canHoldName(name))
       unusable = QStringLiteral("the name is too long for the disk");
+    else if (partial_copy::isPartialCopyName(QFile::encodeName(name)))
+      unusable = QStringLiteral("the launcher keeps its partial copies under such names");
     if (!unusable.isEmpty()) {
       logLine(QStringLiteral("Skipping \"%1\" in %2%3: %4")
                   .arg(name, remote_root, remote_subdir, unusable));

@@ -11,6 +11,7 @@
 
 #include "exception.h"
 #include "hash_cache.h"
+#include "partial_copy.h"
 #include "stream.h"
 
 namespace quorrel {
@@ -37,15 +38,23 @@ class GameFolder {
   int64_t fileSize(const QString& relative) const;
   // The bytes free for the player on the game folder's disk.
   int64_t freeSpace() const;
-  // Fetches into a temporary file beside the target and, only when `fetch`
-  // succeeds and delivers exactly `size` bytes, puts it in the target's
-  // place; otherwise the old file stays. A size larger than the free space of
-  // the disk is refused before anything is fetched, and the stream refuses
-  // any byte past `size`. With `sha256` (not empty), the bytes written are
-  // hashed on the way and a file of another digest is refused with
-  // ContentMismatch before it is put in place.
+  // Fetches into the file's partial copy beside the target and, only when
+  // `fetch` succeeds and the copy then holds exactly `size` bytes, puts it
+  // in the target's place; otherwise the old file stays. A copy that an
+  // earlier fetch of `source` left is gone on with: `fetch` is told the
+  // offset it starts at and delivers the bytes from there on; any other copy
+  // is discarded (and without a source, every copy). With `sha256` (not
+  // empty), the whole copy, the bytes it kept included, must have that
+  // digest, or it is refused with ContentMismatch before it is put in place.
+  // A fetch that fails leaves its copy for the next one, unless it holds
+  // nothing, the server sent other than `size` bytes, the disk did not take
+  // them or the digest did not match. More bytes than the disk has free are
+  // refused before anything is fetched, and the stream refuses any byte past
+  // `size`.
   void replaceFile(const QString& relative, int64_t size,
-                   const std::function<void(TStream&)>& fetch, const QByteArray& sha256 = {}) const;
+                   const std::optional<partial_copy::Source>& source,
+                   const std::function<void(TStream&, int64_t from)>& fetch,
+                   const QByteArray& sha256 = {}) const;
 
   // The size and times of the file there, or nothing when no file is there
   // (links followed as fileSize follows them).
@@ -57,6 +66,7 @@ class GameFolder {
  private:
   // An open descriptor of the folder that holds `relative`'s last component.
   class Parent;
+  class PartialCopy;
   Parent openParent(const QString& relative) const;
 
   QString root_;

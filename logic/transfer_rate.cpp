@@ -18,6 +18,11 @@ void TransferRate::update(std::int64_t done, TimePoint now) {
   while (samples_.size() > 2 && now - samples_[1].at >= kWindow) samples_.pop_front();
 }
 
+void TransferRate::skip(std::int64_t bytes) {
+  done_ += bytes;
+  for (Sample& sample : samples_) sample.done += bytes;
+}
+
 std::optional<double> TransferRate::bytesPerSecond() const {
   if (samples_.size() < 2) return std::nullopt;
   const std::chrono::duration<double> span = samples_.back().at - samples_.front().at;

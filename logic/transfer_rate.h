@@ -22,6 +22,10 @@ class TransferRate {
   void extend(std::int64_t bytes) { total_ += bytes; }
   // `done` bytes of the total are fetched at `now`.
   void update(std::int64_t done, TimePoint now);
+  // `bytes` count as done without being fetched now (a partial copy's, that
+  // a fetch goes on from; fewer when one is discarded): they move the bytes
+  // done, not the speed.
+  void skip(std::int64_t bytes);
 
   // Bytes per second over the window; nothing until the window holds a span of time.
   std::optional<double> bytesPerSecond() const;

@@ -151,6 +151,12 @@ QSSHLIB_API int32_t qsftp_getfile(const char* remotepath, const char* localpath,
       run(ctx, [&](ContextState& state) { download(state, remotepath, localpath, append); }));
 }
 
+QSSHLIB_API int32_t qsftp_getfile_from(const char* remotepath, uint64_t offset,
+                                       TSshLibContext* ctx) {
+  return asResult(
+      run(ctx, [&](ContextState& state) { download(state, remotepath, nullptr, false, offset); }));
+}
+
 QSSHLIB_API int32_t qsftp_putfile(const char* localpath, const char* remotepath, qssh_bool append,
                                   TSshLibContext* ctx) {
   return asResult(

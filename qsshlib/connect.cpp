@@ -99,7 +99,7 @@ void applyAuthOptions(ssh_session session, const ConfigValues& conf) {
   setTextOption(session, SSH_OPTIONS_SSH_DIR, conf, Conf::SshDir, "ssh_dir");
 }
 
-SessionPtr newSession(ContextState& state, int fd, const std::string& host, int port,
+SessionPtr newSession(ContextState& state, NativeSocket fd, const std::string& host, int port,
                       const std::string& user) {
   SessionPtr session(ssh_new());
   if (!session) fail(QSSH_ERR_SSH, "Out of memory");
@@ -319,9 +319,11 @@ void authenticate(AuthContext& auth) {
   if (!done && !auth.cancelled && (methods & SSH_AUTH_METHOD_PUBLICKEY) &&
       conf.boolValue(Conf::AuthPublicKey) && !keyFile.empty())
     done = authenticateWithKeyFile(auth, keyFile);
+#ifndef _WIN32  // libssh reaches no agent on Windows
   if (!done && !auth.cancelled && (methods & SSH_AUTH_METHOD_PUBLICKEY) &&
       conf.boolValue(Conf::AuthAgent))
     done = ssh_userauth_agent(auth.session, nullptr) == SSH_AUTH_SUCCESS;
+#endif
   if (!done && !auth.cancelled && (methods & SSH_AUTH_METHOD_PASSWORD) &&
       conf.boolValue(Conf::AuthPassword))
     done = authenticateWithPassword(auth);
@@ -369,10 +371,7 @@ void startSftp(ContextState& state, Connection& connection) {
 std::string knownHostsFile(const ConfigValues& conf) {
   const std::string& configured = conf.stringValue(Conf::KnownHostsFile);
   if (!configured.empty()) return configured;
-  const char* dataHome = std::getenv("XDG_DATA_HOME");
-  if (dataHome && *dataHome) return std::string(dataHome) + "/qsshlib/known_hosts";
-  const char* home = std::getenv("HOME");
-  return std::string(home ? home : "") + "/.local/share/qsshlib/known_hosts";
+  return userDataFolder() + kPathSeparator + "known_hosts";
 }
 
 void connectSession(ContextState& state, const char* hostText, const char* userText, int32_t port,

@@ -2,12 +2,19 @@
 
 #include <cstdint>
 #include <string>
-
-#include "posix/descriptor.h"
+#include <utility>
 
 // The local files the library reads and writes. Every call of the system for
-// them is in this unit's implementation, one per system (posix/local_file.cpp).
+// them is in this unit's implementation, one per system (posix/, win/). Files are
+// always binary: what is written is byte for byte what lands on the disk.
 namespace qssh {
+
+// The system's handle of an open file.
+#ifdef _WIN32
+using NativeFile = void*;
+#else
+using NativeFile = int;
+#endif
 
 // What the library keeps of a local file's attributes.
 struct LocalAttributes {
@@ -25,8 +32,10 @@ class LocalFile {
   // existing file is emptied, or refused when `keepExisting`.
   static LocalFile openForWriting(const std::string& path, bool append, bool keepExisting,
                                   int32_t mode);
-  LocalFile(LocalFile&& other) noexcept = default;
+  LocalFile(LocalFile&& other) noexcept
+      : path_(std::move(other.path_)), handle_(std::exchange(other.handle_, kClosed)) {}
   LocalFile& operator=(LocalFile&&) = delete;
+  ~LocalFile();
 
   uint64_t size() const;
   LocalAttributes attributes() const;
@@ -40,9 +49,10 @@ class LocalFile {
   void finish(bool sync);
 
  private:
-  LocalFile(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+  static const NativeFile kClosed;
+  LocalFile(std::string path, NativeFile handle) : path_(std::move(path)), handle_(handle) {}
   std::string path_;
-  quorrel::posix::Descriptor fd_;
+  NativeFile handle_;
 };
 
 // Whether a plain file is there to be read; `reason` says why not.
@@ -58,6 +68,14 @@ uint64_t localFileSize(const std::string& path);
 // own times or permissions is still the whole file.
 void setLocalTimes(const std::string& path, uint32_t atime, uint32_t mtime);
 void setLocalPermissions(const std::string& path, uint32_t permissions);
+#ifdef _WIN32
+inline constexpr const char* kPathSeparator = "\\";
+#else
+inline constexpr const char* kPathSeparator = "/";
+#endif
+
+// The per-user folder where the library keeps what it learns (the known hosts).
+std::string userDataFolder();
 // Best effort: a partial file that cannot be removed stays for the caller.
 void removeLocalFile(const std::string& path);
 

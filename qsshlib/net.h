@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "config.h"
-#include "posix/descriptor.h"
 
 namespace qssh {
 
@@ -29,11 +29,34 @@ class Deadline {
   std::function<void()> letCallerRun_;
 };
 
-// An owned socket descriptor.
-class Socket : public quorrel::posix::Descriptor {
+// The system's socket handle, of the type libssh takes for it.
+#ifdef _WIN32
+using NativeSocket = std::uintptr_t;
+#else
+using NativeSocket = int;
+#endif
+inline constexpr NativeSocket kNoSocket = static_cast<NativeSocket>(-1);
+
+// An owned socket, closed at the end of its scope.
+class Socket {
  public:
-  using Descriptor::Descriptor;
-  int fd() const { return get(); }
+  Socket() = default;
+  explicit Socket(NativeSocket socket) : socket_(socket) {}
+  Socket(Socket&& other) noexcept : socket_(other.release()) {}
+  Socket& operator=(Socket&& other) noexcept {
+    std::swap(socket_, other.socket_);
+    return *this;
+  }
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  ~Socket();
+
+  NativeSocket fd() const { return socket_; }
+  bool valid() const { return socket_ != kNoSocket; }
+  NativeSocket release() { return std::exchange(socket_, kNoSocket); }
+
+ private:
+  NativeSocket socket_ = kNoSocket;
 };
 
 using Printer = std::function<void(const std::string&)>;

@@ -12,7 +12,10 @@ void removeFile(ContextState& state, const char* file);
 void moveFile(ContextState& state, const char* from, const char* to, bool replace);
 fxp_attrs getAttributes(ContextState& state, const char* path);
 void setAttributes(ContextState& state, const char* path, const fxp_attrs& attrs);
-void download(ContextState& state, const char* remote, const char* local, bool append);
+// Into the local file, or into the caller's stream from `streamOffset` on
+// when `local` is null.
+void download(ContextState& state, const char* remote, const char* local, bool append,
+              uint64_t streamOffset = 0);
 void upload(ContextState& state, const char* local, const char* remote, bool append);
 
 // The pass-through file and transfer handles.

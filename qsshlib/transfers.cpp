@@ -16,19 +16,28 @@ namespace qssh {
 
 namespace {
 
-// Keeps transfers under the configured rate.
+// Keeps transfers under the configured rate. Its waits are waits like those
+// for the network: the caller gets its turn at least every 100 ms, and an
+// abort ends them.
 class RateLimiter {
  public:
-  explicit RateLimiter(int32_t kibPerSecond) : limit_(kibPerSecond) {}
+  explicit RateLimiter(ContextState& state)
+      : state_(state), limit_(state.conf.intValue(Conf::RateLimit)) {}
   void moved(uint64_t bytes) {
     if (limit_ <= 0) return;
     total_ += bytes;
     const auto due =
         start_ + std::chrono::microseconds(total_ * 1000000 / (uint64_t(limit_) * 1024));
-    std::this_thread::sleep_until(due);
+    while (std::chrono::steady_clock::now() < due) {
+      std::this_thread::sleep_until(
+          std::min(due, std::chrono::steady_clock::now() + std::chrono::milliseconds(100)));
+      state_.letCallerRun();
+      checkAborted(state_);
+    }
   }
 
  private:
+  ContextState& state_;
   int32_t limit_;
   uint64_t total_ = 0;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
@@ -250,12 +259,15 @@ class Source {
 
 }  // namespace
 
-// The offset a download starts at: the local file's size when appending to it.
-uint64_t appendOffset(const char* local, bool append) {
-  return local && append ? localFileSize(local) : 0;
+// The offset a download starts at: the local file's size when appending to
+// it, the offset the caller gives for a stream.
+uint64_t startOffset(const char* local, bool append, uint64_t streamOffset) {
+  if (!local) return streamOffset;
+  return append ? localFileSize(local) : 0;
 }
 
-void download(ContextState& state, const char* remote, const char* local, bool append) {
+void download(ContextState& state, const char* remote, const char* local, bool append,
+              uint64_t streamOffset) {
   const std::string path = state.resolve(remote);
   SftpClient& sftp = client(state);
   const ConfigValues& conf = state.conf;
@@ -266,7 +278,7 @@ void download(ContextState& state, const char* remote, const char* local, bool a
   const uint32_t attributesId = file.askAttributes();
   uint32_t block = static_cast<uint32_t>(std::max(1, conf.intValue(Conf::SftpReadBlock)));
   if (sftp.readLimit() > 0) block = std::min(block, sftp.readLimit());
-  ReadRequest first = file.askRead(appendOffset(local, append), block);
+  ReadRequest first = file.askRead(startOffset(local, append, streamOffset), block);
   struct Abandon {
     SftpClient& sftp;
     uint32_t id;
@@ -275,7 +287,7 @@ void download(ContextState& state, const char* remote, const char* local, bool a
   const fxp_attrs attrs = sftp.attributes(sftp.wait(attributesId));
   const uint64_t size = (attrs.flags & QSSH_ATTR_SIZE) ? attrs.size : UINT64_MAX;
 
-  uint64_t start = 0;
+  uint64_t start = first.offset;
   std::optional<FileSink> localFile;
   StreamSink stream(state);
   if (local) localFile.emplace(openLocalTarget(state, local, append, start));
@@ -288,7 +300,7 @@ void download(ContextState& state, const char* remote, const char* local, bool a
     localFile->file().reserve(start, size);
   Sink& sink = local ? static_cast<Sink&>(*localFile) : stream;
   ProgressReporter progress(state, false);
-  RateLimiter limiter(conf.intValue(Conf::RateLimit));
+  RateLimiter limiter(state);
 
   const uint64_t reached =
       pipelinedRead(state, file, first, size, [&](uint64_t offset, std::string_view data) {
@@ -325,9 +337,10 @@ void upload(ContextState& state, const char* local, const char* remote, bool app
     create.flags = QSSH_ATTR_PERMISSIONS;
     create.permissions = source.attributes().permissions;
   }
-  HandleGuard file(
-      state, openHandle(state, path,
-                        QSSH_OPEN_WRITE | QSSH_OPEN_CREATE | (append ? QSSH_OPEN_APPEND : QSSH_OPEN_TRUNCATE), create));
+  HandleGuard file(state, openHandle(state, path,
+                                     QSSH_OPEN_WRITE | QSSH_OPEN_CREATE |
+                                         (append ? QSSH_OPEN_APPEND : QSSH_OPEN_TRUNCATE),
+                                     create));
   uint64_t offset = 0;
   if (append) {
     const fxp_attrs now = sftp.attributes(request(state, FXP_FSTAT, Writer().str(file.handle())));
@@ -345,7 +358,7 @@ void upload(ContextState& state, const char* local, const char* remote, bool app
     }
   } abandonOnExit{sftp, pending};
   ProgressReporter progress(state, true);
-  RateLimiter limiter(conf.intValue(Conf::RateLimit));
+  RateLimiter limiter(state);
   std::string buffer(block, '\0');
   bool atEnd = false;
   while (!atEnd || !pending.empty()) {

@@ -21,14 +21,18 @@ class ExternalException : public Exception {
 // functions), and each function is looked up at its own first call and kept.
 class QsshlibBinding {
  public:
+#ifdef _WIN32
+  static constexpr const char* kLibraryFile = "qsshlib.dll";
+#else
   static constexpr const char* kLibraryFile = "libqsshlib.so";
+#endif
 
   explicit QsshlibBinding(std::string libraryFile = kLibraryFile);
   ~QsshlibBinding();
   QsshlibBinding(const QsshlibBinding&) = delete;
   QsshlibBinding& operator=(const QsshlibBinding&) = delete;
 
-  // The binding of libqsshlib.so the program shares.
+  // The binding of the library file the program shares.
   static QsshlibBinding& instance();
 
 #define QSSH_FUNCTION(result, name, params, args) result name params;

@@ -1,5 +1,7 @@
 #include "session_adapters.h"
 
+#include <unistd.h>  // isatty, which MinGW offers too
+
 #include <cstring>
 #include <iostream>
 #include <string>

@@ -171,6 +171,13 @@ void TSftpSession::SetProxyPassword(const std::string& value) {
   library_.qssh_conf_set_str(GetConfIndex("proxy_password"), value.c_str(), &Fcontext);
 }
 
+int32_t TSftpSession::RateLimit() {
+  return library_.qssh_conf_get_int(GetConfIndex("transfer_rate_limit"), &Fcontext);
+}
+void TSftpSession::SetRateLimit(int32_t kibPerSecond) {
+  library_.qssh_conf_set_int(GetConfIndex("transfer_rate_limit"), kibPerSecond, &Fcontext);
+}
+
 std::string TSftpSession::HomeDir() const {
   return copyOf(Fcontext.homedir);
 }
@@ -321,6 +328,16 @@ void TSftpSession::DownloadStream(const std::string& ARemoteFilename, TStream& A
   Fcontext.fxp_errtype = kUnsetErrorCode;
   check(library_.qsftp_getfile(ARemoteFilename.c_str(), nullptr, anAppend, &Fcontext) == 1,
         "qsftp_getfile");
+}
+
+void TSftpSession::DownloadStreamFrom(const std::string& ARemoteFilename, TStream& AStream,
+                                      int64_t AOffset) {
+  FLastMessages.clear();
+  StreamBinding bound(FDownloadStream, AStream);
+  Fcontext.fxp_errtype = kUnsetErrorCode;
+  check(library_.qsftp_getfile_from(ARemoteFilename.c_str(), static_cast<uint64_t>(AOffset),
+                                    &Fcontext) == 1,
+        "qsftp_getfile_from");
 }
 
 void TSftpSession::SetFileSize(const std::string& AFileName, int64_t ASize) {

@@ -64,6 +64,9 @@ class TSftpSession {
   void SetProxyUserName(const std::string& value);
   std::string ProxyPassword();
   void SetProxyPassword(const std::string& value);
+  // The cap on the transfer speed in KiB/s; 0 for none.
+  int32_t RateLimit();
+  void SetRateLimit(int32_t kibPerSecond);
 
   // State.
   std::string HomeDir() const;
@@ -101,6 +104,9 @@ class TSftpSession {
                     bool anAppend);
   void UploadStream(const std::string& ARemoteFilename, TStream& AStream, bool anAppend);
   void DownloadStream(const std::string& ARemoteFilename, TStream& AStream, bool anAppend);
+  // Goes on with a download into `AStream` at `AOffset`: the stream holds the
+  // bytes before it already.
+  void DownloadStreamFrom(const std::string& ARemoteFilename, TStream& AStream, int64_t AOffset);
   void SetFileSize(const std::string& AFileName, int64_t ASize);
   void SetUnixMode(const std::string& AFileName, int32_t AMode);
   // The time is taken as UTC, or as local time when isUTC is false.

@@ -6,9 +6,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <functional>
+#include <optional>
 
 #include "game_folder.h"
 #include "io_error.h"
+#include "partial_copy.h"
 
 namespace quorrel::testing {
 namespace {
@@ -81,7 +83,9 @@ TEST_P(CheckedReplaceTest, PutsInPlaceOnlyAFileOfTheExpectedDigest) {
   old.close();
   const GameFolder folder(root_.path());
   const auto replace = [&] {
-    folder.replaceFile("a.MPQ", kContent.size(), GetParam().deliver, sha256(kContent));
+    folder.replaceFile(
+        "a.MPQ", kContent.size(), std::nullopt,
+        [&](TStream& stream, int64_t) { GetParam().deliver(stream); }, sha256(kContent));
   };
   if (GetParam().matches) {
     replace();
@@ -95,6 +99,57 @@ TEST_P(CheckedReplaceTest, PutsInPlaceOnlyAFileOfTheExpectedDigest) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, CheckedReplaceTest, ::testing::ValuesIn(kArrivals),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A fetch that goes on from a partial copy is checked over the whole file: the
+// bytes the copy kept count as much as the new ones. A copy spoilt since an
+// earlier run wrote it is refused and discarded, never gone on with again.
+TEST(ResumedCheckTest, TheDigestCoversTheBytesThePartialCopyKept) {
+  struct Case {
+    const char* name;
+    QByteArray kept;
+    bool matches;
+  };
+  const Case cases[] = {
+      {"KeptIntact", kContent.left(8), true},
+      {"KeptSpoilt", "01234X67", false},
+  };
+  const partial_copy::Source source{kContent.size(), 1700000000};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QTemporaryDir root;
+    const auto put = [&](const QByteArray& name, const QByteArray& content) {
+      QFile out(root.filePath(QString::fromLatin1(name)));
+      ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+      out.write(content);
+    };
+    put("a.MPQ", "old");
+    put(partial_copy::copyName("a.MPQ"), c.kept);
+    put(partial_copy::recordName("a.MPQ"), partial_copy::recordText(source));
+    int64_t startedAt = -1;
+    const auto replace = [&] {
+      GameFolder(root.path())
+          .replaceFile(
+              "a.MPQ", kContent.size(), source,
+              [&](TStream& stream, int64_t from) {
+                startedAt = from;
+                write(stream, from, kContent.mid(from));
+              },
+              sha256(kContent));
+    };
+    QFile target(root.filePath("a.MPQ"));
+    if (c.matches) {
+      replace();
+      ASSERT_TRUE(target.open(QIODevice::ReadOnly));
+      EXPECT_EQ(target.readAll(), kContent);
+    } else {
+      EXPECT_THROW(replace(), ContentMismatch);
+      ASSERT_TRUE(target.open(QIODevice::ReadOnly));
+      EXPECT_EQ(target.readAll(), "old");
+    }
+    EXPECT_EQ(startedAt, c.kept.size());
+    EXPECT_EQ(QDir(root.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"a.MPQ"});
+  }
+}
 
 // A link inside the game folder is read like the file it points to; one that
 // leads out of the folder is neither stamped nor read.

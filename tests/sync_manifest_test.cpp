@@ -1,10 +1,7 @@
 // The patch server's manifest: verified fetches, repaired local files, signed
 // manifests and the cache of digests, through the real window against a real sshd.
-#include <QCryptographicHash>
 #include <QTimer>
-#include <map>
 
-#include "manifest.h"
 #include "signing_key.h"
 #include "sync_harness.h"
 
@@ -13,36 +10,9 @@ namespace {
 
 const QString kCannotConnect = "Cannot connect to patch server. Try again later.";
 
-// Relative path and content of every file a tree holds.
-using Tree = std::map<std::string, std::string>;
-
-QByteArray sha256(const std::string& bytes) {
-  return QCryptographicHash::hash(QByteArray::fromStdString(bytes), QCryptographicHash::Sha256);
-}
-
-std::string manifestOf(const Tree& tree) {
-  std::vector<manifest::Entry> entries;
-  for (const auto& [path, content] : tree)
-    entries.push_back({QString::fromStdString(path), int64_t(content.size()), sha256(content)});
-  return manifest::format(entries).toStdString();
-}
-
-// Serves `tree` and its manifest; the manifest's text.
-std::string serveWithManifest(SyncHarness& sync, const Tree& tree) {
-  for (const auto& [path, content] : tree) sync.serve(path, content);
-  const std::string text = manifestOf(tree);
-  sync.serve(manifest::kFileName.toStdString(), text);
-  return text;
-}
-
 void expectByteExact(const SyncHarness& sync, const Tree& tree) {
   for (const auto& [path, content] : tree)
     EXPECT_TRUE(readBytes(sync.local(path)) == content) << path;
-}
-
-std::string withOneByteFlipped(std::string bytes) {
-  bytes[bytes.size() / 2] ^= 0x10;
-  return bytes;
 }
 
 int64_t entriesIn(const fs::path& folder) {
@@ -99,7 +69,7 @@ TEST_F(SyncManifestTest, FetchedFileThatDoesNotMatchIsFetchedOnceMoreThenRefused
   EXPECT_EQ(sync.harness.messageBox.errorTexts(), QStringList{refused + "."});
   EXPECT_EQ(form.Memo1.count(refused + "; fetching it once more"), 1);
   EXPECT_EQ(form.downloaded_bytes, 2 * int64_t(published.size()));
-  EXPECT_EQ(entriesIn(sync.local("Data")), 0) << "neither the file nor a temporary copy stays";
+  EXPECT_EQ(entriesIn(sync.local("Data")), 0) << "neither the file nor a partial copy stays";
   EXPECT_FALSE(form.play->isEnabled());
   EXPECT_TRUE(supportLog(sync).contains(refused)) << supportLog(sync).toStdString();
 }

@@ -1,8 +1,10 @@
 #include "http_client.h"
 
 #include <curl/curl.h>
+#ifndef _WIN32
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#endif
 
 #include <QBuffer>
 #include <QFile>
@@ -77,13 +79,7 @@ class Request {
     set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxBodyBytes));
     set(CURLOPT_WRITEFUNCTION, &Request::writeBody);
     set(CURLOPT_WRITEDATA, this);
-    if (!caFile_.isEmpty()) {
-      // The extra CAs join the system's store that curl has loaded already; a
-      // shared cached store would keep them beyond this request.
-      set(CURLOPT_CA_CACHE_TIMEOUT, 0L);
-      set(CURLOPT_SSL_CTX_FUNCTION, &Request::trustExtraCas);
-      set(CURLOPT_SSL_CTX_DATA, this);
-    }
+    if (!caFile_.isEmpty()) trustExtraCas();
   }
   Request(const Request&) = delete;
   Request& operator=(const Request&) = delete;
@@ -139,7 +135,23 @@ class Request {
     return count;
   }
 
-  static CURLcode trustExtraCas(CURL*, void* sslContext, void* opaque) {
+#ifdef _WIN32
+  // Windows' own TLS (Schannel) takes a CA file only in place of the system's
+  // store, not beside it: with an extra CA the launcher trusts that CA alone.
+  void trustExtraCas() {
+    set(CURLOPT_CAINFO, caFile_.constData());
+    set(CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT));
+  }
+#else
+  // The extra CAs join the system's store that curl has loaded already; a
+  // shared cached store would keep them beyond this request.
+  void trustExtraCas() {
+    set(CURLOPT_CA_CACHE_TIMEOUT, 0L);
+    set(CURLOPT_SSL_CTX_FUNCTION, &Request::loadExtraCas);
+    set(CURLOPT_SSL_CTX_DATA, this);
+  }
+
+  static CURLcode loadExtraCas(CURL*, void* sslContext, void* opaque) {
     Request& request = *static_cast<Request*>(opaque);
     X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslContext));
     if (X509_STORE_load_file(store, request.caFile_.constData()) == 1) return CURLE_OK;
@@ -147,6 +159,7 @@ class Request {
         QStringLiteral("the CA file %1 cannot be read").arg(QFile::decodeName(request.caFile_));
     return CURLE_SSL_CACERT_BADFILE;
   }
+#endif
 
   QString url_;
   QByteArray caFile_;

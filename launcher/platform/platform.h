@@ -31,7 +31,7 @@ struct Platform {
 
 // The real services, for main().
 struct DesktopPlatform {
-  IniSettingsStore settings{IniSettingsStore::userIniFile()};
+  SystemSettingsStore settings;
   QtDialogs dialogs;
   DesktopShell shell;
   QtMessageBox messageBox;

@@ -3,12 +3,11 @@
 #include <QFileInfo>
 #include <QSettings>
 
-
 namespace quorrel {
 
 namespace {
 
-const QString kKeyPath = QStringLiteral("SOFTWARE/Quorrel/");
+const QString kIniKeyPath = QStringLiteral("SOFTWARE/Quorrel/");
 
 // A settings file this large was not written by the launcher; reading it whole
 // would only cost memory, so it is treated like a key that cannot be opened.
@@ -18,12 +17,14 @@ std::string quotedName(const char* format, const QString& name) {
   return QString::fromLatin1(format).arg(name).toStdString();
 }
 
-class IniSettingsKey : public SettingsKey {
+// The values of `settings` below `keyPath`.
+class QtSettingsKey : public SettingsKey {
  public:
-  explicit IniSettingsKey(std::unique_ptr<QSettings> settings) : settings_(std::move(settings)) {}
+  QtSettingsKey(std::unique_ptr<QSettings> settings, QString keyPath)
+      : settings_(std::move(settings)), keyPath_(std::move(keyPath)) {}
 
   QString readString(const QString& name) override {
-    const QVariant value = settings_->value(kKeyPath + name);
+    const QVariant value = settings_->value(keyPath_ + name);
     if (!value.isValid()) return QString();
     if (value.typeId() != QMetaType::QString)
       throw SettingsError(quotedName("Invalid data type for '%1'", name));
@@ -34,7 +35,7 @@ class IniSettingsKey : public SettingsKey {
   }
 
   void writeString(const QString& name, const QString& value) override {
-    settings_->setValue(kKeyPath + name, value);
+    settings_->setValue(keyPath_ + name, value);
     settings_->sync();
     if (settings_->status() != QSettings::NoError)
       throw SettingsError(quotedName("Failed to set data for '%1'", name));
@@ -42,6 +43,7 @@ class IniSettingsKey : public SettingsKey {
 
  private:
   std::unique_ptr<QSettings> settings_;
+  QString keyPath_;
 };
 
 }  // namespace
@@ -61,7 +63,15 @@ std::unique_ptr<SettingsKey> IniSettingsStore::openKey() {
   // A file that could not be read or parsed is never written back: QSettings
   // would replace it with only the values it understood, losing the others.
   if (settings->status() != QSettings::NoError || !settings->isWritable()) return nullptr;
-  return std::make_unique<IniSettingsKey>(std::move(settings));
+  return std::make_unique<QtSettingsKey>(std::move(settings), kIniKeyPath);
 }
+
+#ifdef Q_OS_WIN
+std::unique_ptr<SettingsKey> RegistrySettingsStore::openKey() {
+  auto settings = std::make_unique<QSettings>(QString::fromLatin1(kKey), QSettings::NativeFormat);
+  if (settings->status() != QSettings::NoError) return nullptr;
+  return std::make_unique<QtSettingsKey>(std::move(settings), QString());
+}
+#endif
 
 }  // namespace quorrel

@@ -40,12 +40,27 @@ class IniSettingsStore : public SettingsStore {
   explicit IniSettingsStore(QString iniFile);
   // $XDG_CONFIG_HOME/Quorrel/Quorrel.ini: QSettings' user-scope file of "Quorrel".
   static QString userIniFile();
-
   std::unique_ptr<SettingsKey> openKey() override;
   const QString& iniFile() const { return iniFile_; }
 
  private:
   QString iniFile_;
 };
+
+#ifdef Q_OS_WIN
+// The Windows store: string values of the registry key
+// HKEY_CURRENT_USER\SOFTWARE\Quorrel, created when missing.
+class RegistrySettingsStore : public SettingsStore {
+ public:
+  static constexpr const char* kKey = "HKEY_CURRENT_USER\\SOFTWARE\\Quorrel";
+  std::unique_ptr<SettingsKey> openKey() override;
+};
+using SystemSettingsStore = RegistrySettingsStore;
+#else
+// Elsewhere, the user's INI file.
+struct SystemSettingsStore : IniSettingsStore {
+  SystemSettingsStore() : IniSettingsStore(userIniFile()) {}
+};
+#endif
 
 }  // namespace quorrel

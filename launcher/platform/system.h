@@ -16,8 +16,9 @@ QString runningProgramPath();
 // to stop (a termination signal, on systems that have them).
 void onTerminationRequest(std::function<void()> handler);
 
-// How many bytes of a file's start isProgramForThisMachine() looks at.
-constexpr qsizetype kProgramHeaderBytes = 64;
+// How many bytes of a file's start isProgramForThisMachine() is given: enough for
+// the headers of each system's format (a PE header lies some way in).
+constexpr qsizetype kProgramHeaderBytes = 1024;
 
 // Whether a file that starts with `head` is a program this machine can run:
 // of this system's executable format, for this processor. An HTML page or a

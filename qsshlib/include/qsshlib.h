@@ -264,6 +264,11 @@ QSSHLIB_API qssh_bool qsftp_setstat(const char* path, fxp_attrs* attrs, TSshLibC
 QSSHLIB_API qssh_bool qsftp_getstat(const char* path, fxp_attrs* attrs, TSshLibContext* ctx);
 QSSHLIB_API int32_t qsftp_getfile(const char* remotepath, const char* localpath, qssh_bool append,
                                   TSshLibContext* ctx);
+/* Goes on with a download into the stream (write_to_stream) at `offset`: the
+ * caller holds the bytes before it already. Succeeds with 1, like
+ * qsftp_getfile; an offset past the file's end fails. */
+QSSHLIB_API int32_t qsftp_getfile_from(const char* remotepath, uint64_t offset,
+                                       TSshLibContext* ctx);
 QSSHLIB_API int32_t qsftp_putfile(const char* localpath, const char* remotepath, qssh_bool append,
                                   TSshLibContext* ctx);
 QSSHLIB_API int32_t qsftp_mvex(const char* from, const char* to, int32_t flags,

@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
 #include "lib_error.h"
+#include "posix/descriptor.h"
 #include "qsshlib.h"
 
 namespace qssh {
@@ -21,6 +23,12 @@ namespace {
 }
 
 }  // namespace
+
+const NativeFile LocalFile::kClosed = -1;
+
+LocalFile::~LocalFile() {
+  if (handle_ != kClosed) ::close(handle_);  // a close that fails here has no one to tell
+}
 
 LocalFile LocalFile::openForReading(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -39,20 +47,20 @@ LocalFile LocalFile::openForWriting(const std::string& path, bool append, bool k
 
 uint64_t LocalFile::size() const {
   struct stat info {};
-  if (::fstat(fd_.get(), &info) != 0) failLocal("Cannot read", path_, errno);
+  if (::fstat(handle_, &info) != 0) failLocal("Cannot read", path_, errno);
   return static_cast<uint64_t>(info.st_size);
 }
 
 LocalAttributes LocalFile::attributes() const {
   struct stat info {};
-  if (::fstat(fd_.get(), &info) != 0) failLocal("Cannot read", path_, errno);
+  if (::fstat(handle_, &info) != 0) failLocal("Cannot read", path_, errno);
   return {static_cast<uint32_t>(info.st_mode & 07777), static_cast<uint32_t>(info.st_atime),
           static_cast<uint32_t>(info.st_mtime)};
 }
 
 size_t LocalFile::readAt(uint64_t offset, char* buffer, size_t capacity) {
   for (;;) {
-    const ssize_t count = ::pread(fd_.get(), buffer, capacity, static_cast<off_t>(offset));
+    const ssize_t count = ::pread(handle_, buffer, capacity, static_cast<off_t>(offset));
     if (count >= 0) return static_cast<size_t>(count);
     if (errno != EINTR) failLocal("Cannot read", path_, errno);
   }
@@ -60,18 +68,18 @@ size_t LocalFile::readAt(uint64_t offset, char* buffer, size_t capacity) {
 
 void LocalFile::writeAt(uint64_t offset, const char* data, size_t length) {
   const auto count = static_cast<int64_t>(length);
-  if (quorrel::posix::writeAll(fd_.get(), data, count, static_cast<int64_t>(offset)) != count)
+  if (quorrel::posix::writeAll(handle_, data, count, static_cast<int64_t>(offset)) != count)
     failLocal("Cannot write", path_, errno);
 }
 
 void LocalFile::reserve(uint64_t start, uint64_t end) {
   if (end > start)
-    ::posix_fallocate(fd_.get(), static_cast<off_t>(start), static_cast<off_t>(end - start));
+    ::posix_fallocate(handle_, static_cast<off_t>(start), static_cast<off_t>(end - start));
 }
 
 void LocalFile::finish(bool sync) {
-  if (sync && ::fsync(fd_.get()) != 0) failLocal("Cannot write", path_, errno);
-  if (::close(fd_.release()) != 0) failLocal("Cannot write", path_, errno);
+  if (sync && ::fsync(handle_) != 0) failLocal("Cannot write", path_, errno);
+  if (::close(std::exchange(handle_, kClosed)) != 0) failLocal("Cannot write", path_, errno);
 }
 
 LocalFileState localFileState(const std::string& path, std::string& reason) {
@@ -105,6 +113,13 @@ void setLocalTimes(const std::string& path, uint32_t atime, uint32_t mtime) {
 
 void setLocalPermissions(const std::string& path, uint32_t permissions) {
   ::chmod(path.c_str(), permissions & 07777);
+}
+
+std::string userDataFolder() {
+  const char* dataHome = std::getenv("XDG_DATA_HOME");
+  if (dataHome && *dataHome) return std::string(dataHome) + "/qsshlib";
+  const char* home = std::getenv("HOME");
+  return std::string(home ? home : "") + "/.local/share/qsshlib";
 }
 
 void removeLocalFile(const std::string& path) {

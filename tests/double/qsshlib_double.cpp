@@ -126,6 +126,9 @@ QSSH_DOUBLE int32_t qsftp_getfile(const char* remote, const char* local, qssh_bo
                                   TSshLibContext* ctx) {
   return answer("qsftp_getfile", {text(remote), text(local), std::to_string(append)}, ctx, 1);
 }
+QSSH_DOUBLE int32_t qsftp_getfile_from(const char* remote, uint64_t offset, TSshLibContext* ctx) {
+  return answer("qsftp_getfile_from", {text(remote), std::to_string(offset)}, ctx, 1);
+}
 QSSH_DOUBLE int32_t qsftp_putfile(const char* local, const char* remote, qssh_bool append,
                                   TSshLibContext* ctx) {
   return answer("qsftp_putfile", {text(local), text(remote), std::to_string(append)}, ctx, 1);

@@ -45,6 +45,20 @@ TEST(TransferRateTest, OldSamplesLeaveTheWindow) {
   EXPECT_NEAR(*rate.bytesPerSecond(), 1'000'000, 1);
 }
 
+// A fetch that goes on from a partial copy counts the copy's bytes as done,
+// but the speed is only that of the bytes that come over the link.
+TEST(TransferRateTest, SkippedBytesCountAsDoneButNotAsSpeed) {
+  TransferRate rate;
+  rate.begin(100'000'000, kStart);
+  rate.update(1'000'000, kStart + seconds(1));
+  rate.skip(50'000'000);
+  rate.update(51'000'000, kStart + seconds(1));
+  rate.update(52'000'000, kStart + seconds(2));
+  EXPECT_EQ(rate.done(), 52'000'000);
+  EXPECT_DOUBLE_EQ(*rate.bytesPerSecond(), 1'000'000);
+  EXPECT_EQ(*rate.timeLeft(), seconds(48));
+}
+
 TEST(TransferRateTest, AStalledLinkHasNoTimeLeft) {
   TransferRate rate;
   rate.begin(10'000, kStart);

@@ -329,6 +329,51 @@ TEST_P(DownloadTest, ToAStreamIsByteExactInOrderOneCallPerBlock) {
 INSTANTIATE_TEST_SUITE_P(ReadSizes, DownloadTest, ::testing::Values(261120, 32768, 400000, 1000000),
                          [](const auto& info) { return "block" + std::to_string(info.param); });
 
+// A download into a stream goes on at the offset given: every block from
+// there on, none before it; at the file's end there is nothing left to send.
+TEST_F(LibraryTest, DownloadToAStreamGoesOnAtTheOffsetGiven) {
+  const std::string content = randomBytes(3 * 1024 * 1024 + 17, 12);
+  const std::string path = serverFile("resumed.bin", content);
+  for (const uint64_t offset : {uint64_t{1}, uint64_t{1000000}, uint64_t{content.size()}}) {
+    SCOPED_TRACE(offset);
+    LibraryContext context;
+    connect(context);
+    ASSERT_EQ(context.lib.qsftp_getfile_from(path.c_str(), offset, &context.ctx), 1)
+        << context.error();
+    uint64_t expected = offset;
+    for (const Block& block : context.blocks) {
+      ASSERT_EQ(block.offset, expected);
+      expected += block.length;
+    }
+    EXPECT_EQ(expected, content.size());
+    if (offset < content.size())
+      EXPECT_TRUE(context.downloaded.substr(offset) == content.substr(offset));
+    else
+      EXPECT_TRUE(context.blocks.empty());
+  }
+  LibraryContext context;
+  connect(context);
+  EXPECT_NE(context.lib.qsftp_getfile_from(path.c_str(), content.size() + 1, &context.ctx), 1);
+  EXPECT_TRUE(context.blocks.empty());
+}
+
+// A capped download waits like one for the network: the caller gets its
+// turn during the wait, and an abort there ends the download.
+TEST_F(LibraryTest, RateLimitWaitLetsTheCallerRunAndAbort) {
+  const std::string content = randomBytes(4 * 1024 * 1024, 13);
+  const std::string path = serverFile("capped.bin", content);
+  LibraryContext context;
+  connect(context);
+  context.setConf("transfer_rate_limit", 256);  // 16 s for the whole file
+  context.ctx.leavecriticalsection_callback = [](TSshLibContext* ctx) {
+    const auto& self = *reinterpret_cast<const LibraryContext*>(ctx->Tag);
+    if (!self.blocks.empty()) ctx->aborted = 1;
+  };
+  EXPECT_NE(context.lib.qsftp_getfile(path.c_str(), nullptr, 0, &context.ctx), 1);
+  EXPECT_EQ(context.ctx.fxp_errtype, QSSH_ERR_ABORTED);
+  EXPECT_LT(context.downloaded.size(), content.size());
+}
+
 TEST_F(LibraryTest, DownloadsToALocalPathWithProgress) {
   const std::string content = randomBytes(3 * 1024 * 1024, 11);
   const std::string path = serverFile("to-path.bin", content);

@@ -421,6 +421,30 @@ TEST_F(SessionDoubleTest, DownloadWriterReportsTheOffsetReachedPerBlock) {
   }
 }
 
+// A download that goes on hands the library its offset, binds the stream
+// like any download, and names its own function when it fails.
+TEST_F(SessionDoubleTest, DownloadFromAnOffsetPassesItAndNamesItsFunction) {
+  auto session = create();
+  MemoryStream stream;
+  script().actions["qsftp_getfile_from"] = [](TSshLibContext* ctx) {
+    EXPECT_EQ(ctx->write_to_stream(3, "xy", 2, ctx), 2);
+  };
+  session->DownloadStreamFrom("/f", stream, 5000000000);
+  ASSERT_EQ(script().count("qsftp_getfile_from"), 1);
+  EXPECT_EQ(script().arguments.back(), (std::vector<std::string>{"/f", "5000000000"}));
+  EXPECT_EQ(stream.data.substr(3), "xy");
+
+  script().results["qsftp_getfile_from"] = 0;
+  script().errorCode = QSSH_ERR_CONNECTION_LOST;
+  script().errorMessage = "lost";
+  try {
+    session->DownloadStreamFrom("/f", stream, 1);
+    ADD_FAILURE() << "no failure";
+  } catch (const SftpSessionException& error) {
+    EXPECT_STREQ(error.what(), "qsftp_getfile_from: Error 110, lost");
+  }
+}
+
 TEST_F(SessionDoubleTest, UploadReaderReadsFromTheBoundStreamAtTheOffset) {
   auto session = create();
   MemoryStream stream;

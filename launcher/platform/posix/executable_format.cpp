@@ -12,6 +12,7 @@ namespace {
 constexpr char kElfMagic[] =
     "\x7f"
     "ELF";
+constexpr int kElfHeaderBytes = 64;
 constexpr int kClassOffset = 4;
 constexpr int kDataOffset = 5;
 constexpr int kTypeOffset = 16;
@@ -36,7 +37,7 @@ std::uint16_t halfWordAt(const QByteArray& head, int offset) {
 }  // namespace
 
 bool isProgramForThisMachine(const QByteArray& head) {
-  if (head.size() < kProgramHeaderBytes || !head.startsWith(kElfMagic)) return false;
+  if (head.size() < kElfHeaderBytes || !head.startsWith(kElfMagic)) return false;
   if (head[kClassOffset] != kClass64 || head[kDataOffset] != kLittleEndian) return false;
   const std::uint16_t type = halfWordAt(head, kTypeOffset);
   return (type == kExecutableType || type == kSharedObjectType) &&

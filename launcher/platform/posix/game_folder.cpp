@@ -12,15 +12,16 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <limits>
 #include <optional>
 #include <utility>
 #include <vector>
 
 #include "io_error.h"
+#include "partial_copy.h"
 #include "posix/descriptor.h"
 
 namespace quorrel {
@@ -96,63 +97,91 @@ int64_t nanoseconds(const struct timespec& time) {
   return int64_t{time.tv_sec} * 1000000000 + time.tv_nsec;
 }
 
+// Adds the bytes of the open file `fd` from its first one up to `end` (or to
+// its last, when it is shorter) to `hash`; returns how many it read.
+int64_t hashFromStart(QCryptographicHash& hash, int fd, const QByteArray& path, int64_t end) {
+  std::vector<char> buffer(1024 * 1024);
+  int64_t offset = 0;
+  while (offset < end) {
+    const size_t wanted = static_cast<size_t>(std::min<int64_t>(end - offset, buffer.size()));
+    const ssize_t got = ::pread(fd, buffer.data(), wanted, offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw InOutError::fromErrno(errno, "Cannot read " + text(path));
+    if (got == 0) break;
+    hash.addData(QByteArrayView(buffer.data(), got));
+    offset += got;
+  }
+  return offset;
+}
+
 // The SHA-256 of the open file `fd` from its first byte; `bytesRead` grows by what was read.
 QByteArray sha256OfDescriptor(int fd, const QByteArray& path, int64_t& bytesRead) {
   QCryptographicHash hash(QCryptographicHash::Sha256);
-  std::vector<char> buffer(1024 * 1024);
-  for (int64_t offset = 0;;) {
-    const ssize_t got = ::pread(fd, buffer.data(), buffer.size(), offset);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) throw InOutError::fromErrno(errno, "Cannot read " + text(path));
-    if (got == 0) return hash.result();
-    hash.addData(QByteArrayView(buffer.data(), got));
-    offset += got;
-    bytesRead += got;
-  }
+  bytesRead += hashFromStart(hash, fd, path, std::numeric_limits<int64_t>::max());
+  return hash.result();
 }
 
-// Short whatever the target's name, so that any name the disk holds can be
-// fetched, and never the same twice in one process.
-QByteArray temporaryName() {
-  static std::atomic<unsigned> made{0};
-  return ".quorrel-" + QByteArray::number(::getpid()) + '-' + QByteArray::number(++made) + ".part";
-}
-
-// Writes a fetched file, never past the size the listing gave it, and hashes
-// its bytes on the way when a digest is expected of it.
+// Writes a fetched file into its partial copy, never past the size the
+// listing gave it, and hashes its bytes on the way when a digest is expected
+// of it.
 class ListedSizeStream : public TStream {
  public:
-  ListedSizeStream(int fd, QByteArray path, QString relative, int64_t size, QByteArray sha256)
+  ListedSizeStream(int fd, QByteArray path, QString relative, int64_t size, int64_t from,
+                   QByteArray sha256)
       : fd_(fd),
         path_(std::move(path)),
         relative_(std::move(relative)),
         size_(size),
-        expected_(std::move(sha256)) {}
+        expected_(std::move(sha256)),
+        position_(from),
+        reached_(from) {}
   void setPosition(int64_t position) override { position_ = position; }
   int64_t read(void*, int64_t) override { return 0; }  // a fetch only writes
   int64_t write(const void* buffer, int64_t count) override {
-    if (position_ < 0 || count > size_ - position_)
+    if (position_ < 0 || count > size_ - position_) {
+      worthless_ = true;
       throw Exception("The server sent more than the " + std::to_string(size_) +
                       " bytes listed for " + relative_.toStdString());
-    if (posix::writeAll(fd_.get(), buffer, count, position_) != count)
+    }
+    if (posix::writeAll(fd_.get(), buffer, count, position_) != count) {
+      worthless_ = true;
       throw InOutError::fromErrno(errno, "Cannot write " + text(path_));
+    }
     if (!expected_.isEmpty()) hashInOrder(buffer, count);
     position_ += count;
     reached_ = std::max(reached_, position_);
     return count;
   }
+  // When a digest is expected of a fetch that goes on from a partial copy,
+  // the `kept` bytes of the copy are read back into the hash first: the
+  // digest is the whole file's, and a copy spoilt since it was written is
+  // found out.
+  void hashKeptBytes(int64_t kept) {
+    if (expected_.isEmpty() || kept == 0) return;
+    try {
+      hashed_ = hashFromStart(hash_, fd_.get(), path_, kept);
+    } catch (...) {
+      worthless_ = true;
+      throw;
+    }
+  }
   // Closes the file once it holds exactly the listed size and, when a digest
   // is expected, that digest.
   void finish() {
-    if (reached_ != size_)
+    if (reached_ != size_) {
+      worthless_ = true;
       throw Exception("The server sent " + std::to_string(reached_) + " of the " +
                       std::to_string(size_) + " bytes listed for " + relative_.toStdString());
-    if (!expected_.isEmpty() && digest() != expected_)
-      throw ContentMismatch(relative_.toStdString() +
-                            " does not match the patch server's manifest");
+    }
+    if (!expected_.isEmpty()) checkDigest();
     if (::close(fd_.release()) != 0)
       throw InOutError::fromErrno(errno, "Cannot write " + text(path_));
   }
+  // Whether the copy is worth nothing: the server sent other than the
+  // listed size, so it is of another file, the disk did not take it, or it
+  // is not the file the manifest names.
+  bool worthless() const { return worthless_; }
+  int64_t reached() const { return reached_; }
 
  private:
   void hashInOrder(const void* buffer, int64_t count) {
@@ -169,6 +198,18 @@ class ListedSizeStream : public TStream {
     int64_t bytesRead = 0;
     return sha256OfDescriptor(fd_.get(), path_, bytesRead);
   }
+  // A copy of other bytes, or one that cannot be read back, is never gone on
+  // with: a fetch once more starts from its first byte.
+  void checkDigest() {
+    try {
+      if (digest() != expected_)
+        throw ContentMismatch(relative_.toStdString() +
+                              " does not match the patch server's manifest");
+    } catch (...) {
+      worthless_ = true;
+      throw;
+    }
+  }
 
   Descriptor fd_;
   QByteArray path_;
@@ -178,9 +219,36 @@ class ListedSizeStream : public TStream {
   QCryptographicHash hash_{QCryptographicHash::Sha256};
   int64_t hashed_ = 0;  // the bytes from the first that the hash has taken
   bool inOrder_ = true;
-  int64_t position_ = 0;
-  int64_t reached_ = 0;
+  int64_t position_;
+  int64_t reached_;
+  bool worthless_ = false;
 };
+
+// The record beside a partial copy, or nothing when there is none or it
+// cannot be read: a record is a few bytes, so a long one is no record.
+std::optional<partial_copy::Source> readRecord(int folder, const QByteArray& name) {
+  constexpr qsizetype kMostRecordBytes = 256;
+  // Not blocking on whatever else may stand under the name, a pipe say.
+  Descriptor record(
+      ::openat(folder, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat entry {};
+  if (record.get() < 0 || ::fstat(record.get(), &entry) != 0 || !S_ISREG(entry.st_mode))
+    return std::nullopt;
+  QByteArray text(kMostRecordBytes + 1, '\0');
+  const ssize_t got = ::pread(record.get(), text.data(), static_cast<size_t>(text.size()), 0);
+  if (got < 0 || got > kMostRecordBytes) return std::nullopt;
+  text.truncate(got);
+  return partial_copy::parseRecord(text);
+}
+
+// The length of the partial copy; 0 when no plain file is there.
+int64_t copyLength(int folder, const QByteArray& name) {
+  struct stat entry {};
+  if (::fstatat(folder, name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(entry.st_mode))
+    return 0;
+  return static_cast<int64_t>(entry.st_size);
+}
 
 }  // namespace
 
@@ -193,6 +261,82 @@ class GameFolder::Parent {
   Descriptor folder;
   QByteArray name;        // the last component
   QByteArray folderPath;  // the path of `folder`, for messages and link checks
+};
+
+// A file's partial copy beside it, and the record of the server's file it
+// comes from (see partial_copy.h).
+class GameFolder::PartialCopy {
+ public:
+  PartialCopy(const Parent& parent, const QByteArray& name)
+      : folder_(parent.folder.get()),
+        copy_(partial_copy::copyName(name)),
+        record_(partial_copy::recordName(name)),
+        copyPath_(parent.pathOf(copy_)),
+        recordPath_(parent.pathOf(record_)) {}
+
+  const QByteArray& path() const { return copyPath_; }
+
+  // Where a fetch of `source`, listed with `size` bytes, goes on.
+  int64_t resumeOffset(const std::optional<partial_copy::Source>& source, int64_t size) const {
+    if (!source) return 0;
+    return partial_copy::resumeOffset(copyLength(folder_, copy_), readRecord(folder_, record_),
+                                      *source, size);
+  }
+
+  // The copy opened to go on at `from`; from 0 a new, empty one, recorded
+  // as of `source`. The record goes last, so a copy whose record is missing
+  // or damaged is never taken for one of another file. Readable too: the
+  // digest of a fetch reads the kept bytes, and blocks that arrived out of
+  // order, back from the copy.
+  Descriptor open(int64_t from, const std::optional<partial_copy::Source>& source) const {
+    if (from > 0) {
+      Descriptor fd(::openat(folder_, copy_.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+      if (fd.get() < 0) throw InOutError::fromErrno(errno, "Cannot open " + text(copyPath_));
+      return fd;
+    }
+    discard();
+    Descriptor fd(::openat(folder_, copy_.constData(),
+                           O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (fd.get() < 0) throw InOutError::fromErrno(errno, "Cannot create " + text(copyPath_));
+    try {
+      if (source) writeRecord(*source);
+    } catch (...) {
+      discard();
+      throw;
+    }
+    return fd;
+  }
+
+  // Puts the whole copy in the place of `target`, and drops its record.
+  void moveTo(const QByteArray& target, const QByteArray& targetPath) const {
+    if (::renameat(folder_, copy_.constData(), folder_, target.constData()) != 0)
+      throw InOutError::fromErrno(errno,
+                                  "Cannot move " + text(copyPath_) + " to " + text(targetPath));
+    ::unlinkat(folder_, record_.constData(), 0);
+  }
+
+  // Removes the copy and its record, if there; what cannot be removed is
+  // found out by the next open.
+  void discard() const {
+    ::unlinkat(folder_, record_.constData(), 0);
+    ::unlinkat(folder_, copy_.constData(), 0);
+  }
+
+ private:
+  void writeRecord(const partial_copy::Source& source) const {
+    const QByteArray content = partial_copy::recordText(source);
+    Descriptor record(::openat(folder_, record_.constData(),
+                               O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (record.get() < 0 ||
+        posix::writeAll(record.get(), content.constData(), content.size(), 0) != content.size())
+      throw InOutError::fromErrno(errno, "Cannot write " + text(recordPath_));
+  }
+
+  int folder_;
+  QByteArray copy_;
+  QByteArray record_;
+  QByteArray copyPath_;  // for messages
+  QByteArray recordPath_;
 };
 
 GameFolder::GameFolder(QString root) : root_(std::move(root)) {}
@@ -254,7 +398,8 @@ int64_t GameFolder::freeSpace() const {
 }
 
 void GameFolder::replaceFile(const QString& relative, int64_t size,
-                             const std::function<void(TStream&)>& fetch,
+                             const std::optional<partial_copy::Source>& source,
+                             const std::function<void(TStream&, int64_t from)>& fetch,
                              const QByteArray& sha256) const {
   const Parent parent = openParent(relative);
   struct stat entry {};
@@ -264,33 +409,33 @@ void GameFolder::replaceFile(const QString& relative, int64_t size,
   struct statvfs disk {};
   if (::fstatvfs(parent.folder.get(), &disk) != 0)
     throw InOutError::fromErrno(errno, "Cannot read the free space of " + text(parent.folderPath));
+  const PartialCopy copy(parent, parent.name);
+  const int64_t from = copy.resumeOffset(source, size);
   const uint64_t freeBytes = uint64_t{disk.f_bavail} * disk.f_frsize;
-  if (size < 0 || static_cast<uint64_t>(size) > freeBytes)
+  if (size < 0 || static_cast<uint64_t>(size - from) > freeBytes)
     throw InOutError(kDiskFull, relative.toStdString() + " is listed with " + std::to_string(size) +
                                     " bytes; the disk of " + text(parent.folderPath) + " has " +
                                     std::to_string(freeBytes) + " bytes free");
 
-  const QByteArray temporary = temporaryName();
-  // Readable too: blocks that arrive out of order are hashed from the file.
-  const int fd = ::openat(parent.folder.get(), temporary.constData(),
-                          O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) throw InOutError::fromErrno(errno, "Cannot create " + text(parent.pathOf(temporary)));
-  ListedSizeStream stream(fd, parent.pathOf(temporary), relative, size, sha256);
+  ListedSizeStream stream(copy.open(from, source).release(), copy.path(), relative, size, from,
+                          sha256);
   try {
-    fetch(stream);
+    stream.hashKeptBytes(from);
+    fetch(stream, from);
     // Not synced to the disk: a file a crash leaves short has another size,
     // and the next run fetches it again.
     stream.finish();
   } catch (...) {
-    ::unlinkat(parent.folder.get(), temporary.constData(), 0);
+    // A copy is kept for the next fetch to go on from, unless it holds
+    // nothing or is worth nothing: a full disk gets its space back.
+    if (stream.worthless() || stream.reached() == 0) copy.discard();
     throw;
   }
-  if (::renameat(parent.folder.get(), temporary.constData(), parent.folder.get(),
-                 parent.name.constData()) != 0) {
-    const int error = errno;
-    ::unlinkat(parent.folder.get(), temporary.constData(), 0);
-    throw InOutError::fromErrno(
-        error, "Cannot move " + text(parent.pathOf(temporary)) + " to " + text(parent.path()));
+  try {
+    copy.moveTo(parent.name, parent.path());
+  } catch (...) {
+    copy.discard();
+    throw;
   }
 }
 

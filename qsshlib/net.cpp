@@ -1,29 +1,19 @@
 #include "net.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <thread>
-#include <vector>
 
 #include "lib_error.h"
+#include "socket_system.h"
 
 namespace qssh {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+namespace sys = socket_system;
 
 std::string systemError(int error) {
-  return std::strerror(error);
+  return sys::errorText(error);
 }
 
 [[noreturn]] void failConnect(const std::string& what) {
@@ -51,11 +41,11 @@ void resolve(AddressList& list, const std::string& host, int port, int family) {
 
 // Socket options tune the connection; best effort: a system that refuses one
 // still gives a working connection.
-void setIntOption(int fd, int level, int name, int value) {
-  setsockopt(fd, level, name, &value, sizeof value);
+void setIntOption(NativeSocket fd, int level, int name, int value) {
+  setsockopt(fd, level, name, reinterpret_cast<const char*>(&value), sizeof value);
 }
 
-void applySocketOptions(int fd, const ConfigValues& conf) {
+void applySocketOptions(NativeSocket fd, const ConfigValues& conf) {
   if (conf.boolValue(Conf::TcpNoDelay)) setIntOption(fd, IPPROTO_TCP, TCP_NODELAY, 1);
   if (conf.boolValue(Conf::TcpKeepAlive)) setIntOption(fd, SOL_SOCKET, SO_KEEPALIVE, 1);
   if (conf.intValue(Conf::SendBufferSize) > 0)
@@ -63,34 +53,34 @@ void applySocketOptions(int fd, const ConfigValues& conf) {
   if (conf.intValue(Conf::ReceiveBufferSize) > 0)
     setIntOption(fd, SOL_SOCKET, SO_RCVBUF, conf.intValue(Conf::ReceiveBufferSize));
   if (conf.intValue(Conf::SocketLinger) >= 0) {
-    linger value{1, conf.intValue(Conf::SocketLinger)};
-    setsockopt(fd, SOL_SOCKET, SO_LINGER, &value, sizeof value);
+    linger value{};
+    value.l_onoff = 1;
+    value.l_linger = static_cast<decltype(value.l_linger)>(conf.intValue(Conf::SocketLinger));
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&value), sizeof value);
   }
 }
 
-void bindLocal(int fd, const addrinfo& target, const std::string& bindAddress) {
+void bindLocal(NativeSocket fd, const addrinfo& target, const std::string& bindAddress) {
   if (bindAddress.empty()) return;
   AddressList local;
   resolve(local, bindAddress, 0, target.ai_family == AF_INET6 ? 6 : 4);
-  if (bind(fd, local.head->ai_addr, local.head->ai_addrlen) != 0)
-    failConnect("Cannot bind to " + bindAddress + ": " + systemError(errno));
+  if (bind(fd, local.head->ai_addr, static_cast<int>(local.head->ai_addrlen)) != 0)
+    failConnect("Cannot bind to " + bindAddress + ": " + systemError(sys::lastError()));
 }
 
 // A socket left in the wrong mode would make every later wait wrong, so a
 // failure here ends the connect.
-void setBlocking(int fd, bool blocking) {
-  const int flags = fcntl(fd, F_GETFL, 0);
-  if (flags < 0 || fcntl(fd, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK) != 0)
-    failConnect("Cannot set up the socket: " + systemError(errno));
+void setBlocking(NativeSocket fd, bool blocking) {
+  if (!sys::setBlocking(fd, blocking))
+    failConnect("Cannot set up the socket: " + systemError(sys::lastError()));
 }
 
 // Waits for the socket to become readable or writable; false on time-out.
-bool waitFor(int fd, short events, const Deadline& deadline) {
-  pollfd entry{fd, events, 0};
+bool waitFor(NativeSocket fd, short events, const Deadline& deadline) {
   for (;;) {
-    const int result = poll(&entry, 1, deadline.nextSliceMs());
+    const int result = sys::waitReady(fd, events, deadline.nextSliceMs());
     if (result > 0) return true;
-    if (result < 0 && errno != EINTR) return false;
+    if (result < 0 && !sys::interrupted(sys::lastError())) return false;
     if (deadline.passed()) return false;
   }
 }
@@ -98,17 +88,17 @@ bool waitFor(int fd, short events, const Deadline& deadline) {
 // One address; the error text when it fails, the socket otherwise.
 Socket tryAddress(const addrinfo& address, const ConfigValues& conf, const Deadline& deadline,
                   std::string& error) {
-  Socket socket(
-      ::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC, address.ai_protocol));
-  if (socket.fd() < 0) {
-    error = systemError(errno);
+  Socket socket = sys::open(address.ai_family, address.ai_socktype, address.ai_protocol);
+  if (!socket.valid()) {
+    error = systemError(sys::lastError());
     return {};
   }
   applySocketOptions(socket.fd(), conf);
   bindLocal(socket.fd(), address, conf.stringValue(Conf::BindAddress));
   setBlocking(socket.fd(), false);
-  if (::connect(socket.fd(), address.ai_addr, address.ai_addrlen) != 0 && errno != EINPROGRESS) {
-    error = systemError(errno);
+  if (::connect(socket.fd(), address.ai_addr, static_cast<int>(address.ai_addrlen)) != 0 &&
+      !sys::connectPending(sys::lastError())) {
+    error = systemError(sys::lastError());
     return {};
   }
   if (!waitFor(socket.fd(), POLLOUT, deadline)) {
@@ -117,8 +107,9 @@ Socket tryAddress(const addrinfo& address, const ConfigValues& conf, const Deadl
   }
   int socketError = 0;
   socklen_t length = sizeof socketError;
-  if (getsockopt(socket.fd(), SOL_SOCKET, SO_ERROR, &socketError, &length) != 0)
-    socketError = errno;
+  if (getsockopt(socket.fd(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&socketError),
+                 &length) != 0)
+    socketError = sys::lastError();
   if (socketError != 0) {
     error = systemError(socketError);
     return {};
@@ -129,6 +120,7 @@ Socket tryAddress(const addrinfo& address, const ConfigValues& conf, const Deadl
 
 Socket openTcp(const std::string& host, int port, const ConfigValues& conf,
                const Deadline& deadline) {
+  sys::startUp();
   const int attempts = std::max(1, conf.intValue(Conf::ConnectAttempts));
   std::string error = "no address";
   for (int attempt = 0; attempt < attempts; ++attempt) {
@@ -139,33 +131,33 @@ Socket openTcp(const std::string& host, int port, const ConfigValues& conf,
     resolve(addresses, host, port, conf.intValue(Conf::AddressFamily));
     for (addrinfo* address = addresses.head; address; address = address->ai_next) {
       Socket socket = tryAddress(*address, conf, deadline, error);
-      if (socket.fd() >= 0) return socket;
+      if (socket.valid()) return socket;
       if (deadline.passed()) failConnect(error);
     }
   }
   failConnect(error);
 }
 
-void sendAll(int fd, const std::string& bytes, const Deadline& deadline) {
+void sendAll(NativeSocket fd, const std::string& bytes, const Deadline& deadline) {
   size_t sent = 0;
   while (sent < bytes.size()) {
     if (!waitFor(fd, POLLOUT, deadline)) failProxy("Proxy timed out");
-    const ssize_t result = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (result < 0 && errno == EINTR) continue;
-    if (result <= 0) failProxy("Proxy connection failed: " + systemError(errno));
+    const long result = sys::sendSome(fd, bytes.data() + sent, bytes.size() - sent);
+    if (result < 0 && sys::interrupted(sys::lastError())) continue;
+    if (result <= 0) failProxy("Proxy connection failed: " + systemError(sys::lastError()));
     sent += static_cast<size_t>(result);
   }
 }
 
-std::string receive(int fd, size_t count, const Deadline& deadline) {
+std::string receive(NativeSocket fd, size_t count, const Deadline& deadline) {
   std::string bytes(count, '\0');
   size_t received = 0;
   while (received < count) {
     if (!waitFor(fd, POLLIN, deadline)) failProxy("Proxy timed out");
-    const ssize_t result = ::recv(fd, bytes.data() + received, count - received, 0);
-    if (result < 0 && errno == EINTR) continue;
+    const long result = sys::receiveSome(fd, bytes.data() + received, count - received);
+    if (result < 0 && sys::interrupted(sys::lastError())) continue;
     if (result == 0) failProxy("Proxy closed the connection");
-    if (result < 0) failProxy("Proxy connection failed: " + systemError(errno));
+    if (result < 0) failProxy("Proxy connection failed: " + systemError(sys::lastError()));
     received += static_cast<size_t>(result);
   }
   return bytes;
@@ -193,7 +185,7 @@ std::string targetHost(const std::string& host, int port, const ConfigValues& co
   return text;
 }
 
-void socks4Handshake(int fd, const std::string& host, int port, const ConfigValues& conf,
+void socks4Handshake(NativeSocket fd, const std::string& host, int port, const ConfigValues& conf,
                      const Deadline& deadline) {
   std::string address;
   const bool byName = !ipv4Bytes(host, address);
@@ -208,7 +200,7 @@ void socks4Handshake(int fd, const std::string& host, int port, const ConfigValu
               std::to_string(static_cast<unsigned char>(reply[1])) + ")");
 }
 
-void socks5Authenticate(int fd, const ConfigValues& conf, const Deadline& deadline) {
+void socks5Authenticate(NativeSocket fd, const ConfigValues& conf, const Deadline& deadline) {
   const std::string& user = conf.stringValue(Conf::ProxyUsername);
   const std::string& password = conf.stringValue(Conf::ProxyPassword);
   if (user.size() > 255 || password.size() > 255) failProxy("SOCKS5 credentials too long");
@@ -219,7 +211,7 @@ void socks5Authenticate(int fd, const ConfigValues& conf, const Deadline& deadli
   if (receive(fd, 2, deadline)[1] != 0) failProxy("SOCKS5 proxy authentication failed");
 }
 
-void socks5Handshake(int fd, const std::string& host, int port, const ConfigValues& conf,
+void socks5Handshake(NativeSocket fd, const std::string& host, int port, const ConfigValues& conf,
                      const Deadline& deadline) {
   const bool withPassword = !conf.stringValue(Conf::ProxyUsername).empty();
   sendAll(fd, withPassword ? std::string("\5\2\0\2", 4) : std::string("\5\1\0", 3), deadline);
@@ -267,8 +259,8 @@ std::string base64(const std::string& bytes) {
   return text;
 }
 
-void httpConnectHandshake(int fd, const std::string& host, int port, const ConfigValues& conf,
-                          const Deadline& deadline) {
+void httpConnectHandshake(NativeSocket fd, const std::string& host, int port,
+                          const ConfigValues& conf, const Deadline& deadline) {
   const std::string target =
       (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
   std::string request = "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n";
@@ -300,6 +292,10 @@ int proxyPort(const ConfigValues& conf, int32_t type) {
 }
 
 }  // namespace
+
+Socket::~Socket() {
+  if (valid()) sys::close(socket_);
+}
 
 Deadline Deadline::after(int32_t milliseconds, std::function<void()> letCallerRun) {
   Deadline deadline;

@@ -1,0 +1,427 @@
+#include <windows.h>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "game_folder.h"
+#include "io_error.h"
+
+// Windows has no openat(): a folder is reached by its path. Each folder on the
+// way is held open without delete sharing, so it cannot be renamed, removed or
+// swapped for a link while a file inside it is written; a link (symbolic link
+// or junction) is entered only where it leads to a place inside the game folder.
+namespace quorrel {
+
+namespace {
+
+const wchar_t* wide(const QString& text) {
+  return reinterpret_cast<const wchar_t*>(text.utf16());
+}
+
+std::string text(const QString& path) {
+  return QDir::toNativeSeparators(path).toStdString();
+}
+
+[[noreturn]] void failWith(DWORD error, const std::string& attempt) {
+  throw InOutError::fromErrno(static_cast<int>(error), attempt);
+}
+
+// A handle closed at the end of its scope.
+class Handle {
+ public:
+  explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
+  Handle(Handle&& other) noexcept : handle_(std::exchange(other.handle_, INVALID_HANDLE_VALUE)) {}
+  Handle& operator=(Handle&& other) noexcept {
+    std::swap(handle_, other.handle_);
+    return *this;
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() {
+    if (valid()) CloseHandle(handle_);  // a close that fails here has no one to tell
+  }
+  HANDLE get() const { return handle_; }
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE release() { return std::exchange(handle_, INVALID_HANDLE_VALUE); }
+
+ private:
+  HANDLE handle_;
+};
+
+QStringList componentsOf(const QString& relative) {
+  return QDir::fromNativeSeparators(relative).split(QChar('/'), Qt::SkipEmptyParts);
+}
+
+// The game folder's path with '/' separators and without a trailing one
+// (but for a drive's root), so that paths built from it read well.
+QString rootPathOf(const QString& root) {
+  QString path = QDir::fromNativeSeparators(root);
+  while (path.size() > 3 && path.endsWith('/')) path.chop(1);
+  return path;
+}
+
+constexpr DWORD kShareAllButDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// Opens what `path` names, following links when `followLinks`.
+Handle openEntry(const QString& path, bool followLinks) {
+  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  return Handle(CreateFileW(wide(QDir::toNativeSeparators(path)), FILE_READ_ATTRIBUTES,
+                            kShareAllButDelete, nullptr, OPEN_EXISTING, flags, nullptr));
+}
+
+// Where an open entry really is, every link resolved, in upper case for
+// comparisons; empty when the system cannot tell.
+QString finalPathOf(HANDLE entry) {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    const DWORD length =
+        GetFinalPathNameByHandleW(entry, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+    if (length == 0) return QString();
+    if (length < buffer.size()) {
+      QString path = QString::fromWCharArray(buffer.data(), static_cast<qsizetype>(length));
+      if (path.startsWith(QStringLiteral("\\\\?\\"))) path.remove(0, 4);
+      return QDir::fromNativeSeparators(path).toUpper();
+    }
+    buffer.resize(length + 1);
+  }
+}
+
+QString finalPathOf(const QString& path) {
+  const Handle entry = openEntry(path, true);
+  return entry.valid() ? finalPathOf(entry.get()) : QString();
+}
+
+bool leadsInside(const QString& path, const QString& rootPath) {
+  const QString rootReal = finalPathOf(rootPath);
+  const QString real = finalPathOf(path);
+  return !rootReal.isEmpty() && real.startsWith(rootReal + '/');
+}
+
+bool isLink(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+DWORD attributesOf(const QString& path) {
+  return GetFileAttributesW(wide(QDir::toNativeSeparators(path)));
+}
+
+// Opens and holds the folder at `path`; a link is followed only where it
+// leads to a folder inside the game folder.
+Handle openFolder(const QString& path, const QString& rootPath, bool isRoot) {
+  const bool link = !isRoot && isLink(attributesOf(path));
+  if (link && !leadsInside(path, rootPath))
+    throw InOutError(kAccessDenied, text(path) + " links outside the game folder");
+  Handle folder = openEntry(path, isRoot || link);
+  if (!folder.valid())
+    failWith(GetLastError(),
+             (isRoot ? "Cannot open the game folder " : "Cannot open the folder ") + text(path));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(folder.get(), &info) ||
+      !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    throw InOutError(kInvalidFilename, text(path) + " is not a folder");
+  return folder;
+}
+
+// Short whatever the target's name, so that any name the disk holds can be
+// fetched, and never the same twice in one process.
+QString temporaryName() {
+  static std::atomic<unsigned> made{0};
+  return QStringLiteral(".quorrel-%1-%2.part").arg(GetCurrentProcessId()).arg(++made);
+}
+
+// Writes a fetched file, never past the size the listing gave it.
+class ListedSizeStream : public TStream {
+ public:
+  ListedSizeStream(Handle file, QString path, QString relative, int64_t size)
+      : file_(std::move(file)),
+        path_(std::move(path)),
+        relative_(std::move(relative)),
+        size_(size) {}
+  void setPosition(int64_t position) override { position_ = position; }
+  int64_t read(void*, int64_t) override { return 0; }  // a fetch only writes
+  int64_t write(const void* buffer, int64_t count) override {
+    if (position_ < 0 || count > size_ - position_)
+      throw Exception("The server sent more than the " + std::to_string(size_) +
+                      " bytes listed for " + relative_.toStdString());
+    writeAt(static_cast<const char*>(buffer), count);
+    position_ += count;
+    reached_ = std::max(reached_, position_);
+    return count;
+  }
+  // Closes the file once it holds exactly the listed size.
+  void finish() {
+    if (reached_ != size_)
+      throw Exception("The server sent " + std::to_string(reached_) + " of the " +
+                      std::to_string(size_) + " bytes listed for " + relative_.toStdString());
+    if (!CloseHandle(file_.release())) failWith(GetLastError(), "Cannot write " + text(path_));
+  }
+
+ private:
+  void writeAt(const char* bytes, int64_t count) {
+    int64_t done = 0;
+    while (done < count) {
+      OVERLAPPED at{};
+      const auto offset = static_cast<uint64_t>(position_ + done);
+      at.Offset = static_cast<DWORD>(offset);
+      at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+      DWORD put = 0;
+      const auto chunk = static_cast<DWORD>(std::min<int64_t>(count - done, 1 << 30));
+      if (!WriteFile(file_.get(), bytes + done, chunk, &put, &at))
+        failWith(GetLastError(), "Cannot write " + text(path_));
+      if (put == 0) failWith(ERROR_DISK_FULL, "Cannot write " + text(path_));
+      done += put;
+    }
+  }
+
+  Handle file_;
+  QString path_;
+  QString relative_;
+  int64_t size_;
+  int64_t position_ = 0;
+  int64_t reached_ = 0;
+};
+
+uint64_t freeBytesAt(const QString& folder) {
+  ULARGE_INTEGER available{};
+  if (!GetDiskFreeSpaceExW(wide(QDir::toNativeSeparators(folder + '/')), &available, nullptr,
+                           nullptr))
+    failWith(GetLastError(), "Cannot read the free space of " + text(folder));
+  return available.QuadPart;
+}
+
+}  // namespace
+
+class GameFolder::Parent {
+ public:
+  QString path() const { return folderPath + '/' + name; }
+  QString pathOf(const QString& other) const { return folderPath + '/' + other; }
+  std::vector<Handle> held;  // the folders from the game folder down to this one
+  QString name;              // the last component
+  QString folderPath;
+};
+
+GameFolder::GameFolder(QString root) : root_(std::move(root)) {}
+
+// What Windows refuses in a name, or takes for a device instead of a file.
+bool GameFolder::canHoldName(const QString& name) {
+  static const QString kForbidden = QStringLiteral("<>:\"/\\|?*");
+  if (name.isEmpty() || name.size() > 255 || name.endsWith('.') || name.endsWith(' ')) return false;
+  for (const QChar character : name)
+    if (character.unicode() < 32 || kForbidden.contains(character)) return false;
+  const QString base = name.section('.', 0, 0).trimmed().toUpper();
+  static const QStringList kDevices = {QStringLiteral("CON"),    QStringLiteral("PRN"),
+                                       QStringLiteral("AUX"),    QStringLiteral("NUL"),
+                                       QStringLiteral("CONIN$"), QStringLiteral("CONOUT$")};
+  if (kDevices.contains(base)) return false;
+  const bool numberedDevice =
+      base.size() == 4 &&
+      (base.startsWith(QStringLiteral("COM")) || base.startsWith(QStringLiteral("LPT"))) &&
+      base[3].isDigit();
+  return !numberedDevice;
+}
+
+GameFolder::Parent GameFolder::openParent(const QString& relative) const {
+  const QStringList components = componentsOf(relative);
+  if (components.isEmpty())
+    throw InOutError(kInvalidFilename, "No file name in " + relative.toStdString());
+  Parent parent;
+  const QString rootPath = rootPathOf(root_);
+  parent.folderPath = rootPath;
+  parent.held.push_back(openFolder(rootPath, rootPath, true));
+  for (qsizetype i = 0; i + 1 < components.size(); ++i) {
+    parent.folderPath += '/' + components[i];
+    parent.held.push_back(openFolder(parent.folderPath, rootPath, false));
+  }
+  parent.name = components.last();
+  return parent;
+}
+
+int64_t GameFolder::fileSize(const QString& relative) const {
+  try {
+    const Parent parent = openParent(relative);
+    const DWORD attributes = attributesOf(parent.path());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return -1;
+    if (isLink(attributes) && !leadsInside(parent.path(), rootPathOf(root_))) return -1;
+    const Handle file = openEntry(parent.path(), true);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file.valid() || !GetFileInformationByHandle(file.get(), &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+      return -1;
+    return static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) |
+                                info.nFileSizeLow);
+  } catch (const InOutError&) {
+    return -1;
+  }
+}
+
+int64_t GameFolder::freeSpace() const {
+  return static_cast<int64_t>(freeBytesAt(rootPathOf(root_)));
+}
+
+void GameFolder::replaceFile(const QString& relative, int64_t size,
+                             const std::function<void(TStream&)>& fetch) const {
+  const Parent parent = openParent(relative);
+  const DWORD attributes = attributesOf(parent.path());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+      !isLink(attributes))
+    throw InOutError(kAccessDenied, text(parent.path()) + " is a folder");
+  const uint64_t freeBytes = freeBytesAt(parent.folderPath);
+  if (size < 0 || static_cast<uint64_t>(size) > freeBytes)
+    throw InOutError(kDiskFull, relative.toStdString() + " is listed with " + std::to_string(size) +
+                                    " bytes; the disk of " + text(parent.folderPath) + " has " +
+                                    std::to_string(freeBytes) + " bytes free");
+
+  const QString temporary = parent.pathOf(temporaryName());
+  Handle file(CreateFileW(wide(QDir::toNativeSeparators(temporary)), GENERIC_WRITE, 0, nullptr,
+                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                          nullptr));
+  if (!file.valid()) failWith(GetLastError(), "Cannot create " + text(temporary));
+  ListedSizeStream stream(std::move(file), temporary, relative, size);
+  try {
+    fetch(stream);
+    // Not flushed to the disk: a file a crash leaves short has another size,
+    // and the next run fetches it again.
+    stream.finish();
+  } catch (...) {
+    DeleteFileW(wide(QDir::toNativeSeparators(temporary)));
+    throw;
+  }
+  // Renaming over a link replaces the link, never the file it leads to.
+  if (!MoveFileExW(wide(QDir::toNativeSeparators(temporary)),
+                   wide(QDir::toNativeSeparators(parent.path())), MOVEFILE_REPLACE_EXISTING)) {
+    const DWORD error = GetLastError();
+    DeleteFileW(wide(QDir::toNativeSeparators(temporary)));
+    failWith(error, "Cannot move " + text(temporary) + " to " + text(parent.path()));
+  }
+}
+
+bool leadsInside(const QString& root, const QString& path) {
+  return leadsInside(QDir::fromNativeSeparators(path), rootPathOf(root));
+}
+
+namespace {
+
+QString systemFolder() {
+  wchar_t buffer[MAX_PATH] = {};
+  const UINT length = GetWindowsDirectoryW(buffer, MAX_PATH);
+  return length > 0 && length < MAX_PATH
+             ? QDir::fromNativeSeparators(QString::fromWCharArray(buffer, length))
+             : QString();
+}
+
+bool isSameOrBelow(const QString& path, const QString& folder) {
+  return !folder.isEmpty() &&
+         (path.compare(folder, Qt::CaseInsensitive) == 0 ||
+          path.startsWith(folder.endsWith('/') ? folder : folder + '/', Qt::CaseInsensitive));
+}
+
+}  // namespace
+
+// A drive's root, the player's profile folder itself, or Windows' own folder.
+bool isProtectedFolder(const QString& folder) {
+  const QString real = QFileInfo(folder).canonicalFilePath();
+  if (real.isEmpty()) return false;
+  if (QDir(real).isRoot()) return true;
+  if (real.compare(QFileInfo(QDir::homePath()).canonicalFilePath(), Qt::CaseInsensitive) == 0)
+    return true;
+  const QString windows = QFileInfo(systemFolder()).canonicalFilePath();
+  return isSameOrBelow(real, windows);
+}
+
+// A named mutex per game folder: the system releases it when the process that
+// holds it ends, however it ends. A mutex can be taken again by the thread
+// that holds it, so the folders this process holds are also kept in a list.
+struct GameFolderLock::Hold {
+  Handle mutex;
+  QString name;
+};
+
+namespace {
+
+std::mutex heldNamesGuard;
+std::set<QString> heldNames;
+
+QString mutexNameOf(const QString& root) {
+  const QString real = finalPathOf(rootPathOf(root));
+  const QByteArray key = (real.isEmpty() ? rootPathOf(root).toUpper() : real).toUtf8();
+  return QStringLiteral("Local\\QuorrelGameFolder-") +
+         QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex());
+}
+
+}  // namespace
+
+GameFolderLock::GameFolderLock(std::unique_ptr<Hold> hold) : hold_(std::move(hold)) {}
+
+std::optional<GameFolderLock> GameFolderLock::take(const QString& root) {
+  const QString name = mutexNameOf(root);
+  {
+    const std::lock_guard<std::mutex> guard(heldNamesGuard);
+    if (!heldNames.insert(name).second) return std::nullopt;
+  }
+  Handle mutex(CreateMutexW(nullptr, FALSE, wide(name)));
+  if (!mutex.get()) mutex.release();  // CreateMutexW fails with null, not INVALID_HANDLE_VALUE
+  const DWORD waited = mutex.valid() ? WaitForSingleObject(mutex.get(), 0) : WAIT_FAILED;
+  if (waited == WAIT_TIMEOUT) {
+    const std::lock_guard<std::mutex> guard(heldNamesGuard);
+    heldNames.erase(name);
+    return std::nullopt;
+  }
+  // A mutex that cannot be made cannot tell; only a lock held elsewhere stops the flow.
+  if (waited == WAIT_FAILED) mutex = Handle();
+  return GameFolderLock(std::make_unique<Hold>(Hold{std::move(mutex), name}));
+}
+
+GameFolderLock::GameFolderLock(GameFolderLock&& other) noexcept = default;
+
+GameFolderLock::~GameFolderLock() {
+  if (!hold_) return;
+  if (hold_->mutex.valid()) ReleaseMutex(hold_->mutex.get());
+  const std::lock_guard<std::mutex> guard(heldNamesGuard);
+  heldNames.erase(hold_->name);
+}
+
+struct FolderTrail::Folders {
+  std::vector<Handle> open;
+};
+
+FolderTrail::FolderTrail(QString root)
+    : root_(std::move(root)), folders_(std::make_unique<Folders>()) {}
+
+FolderTrail::~FolderTrail() = default;
+
+size_t FolderTrail::depth() const {
+  return folders_->open.empty() ? 0 : folders_->open.size() - 1;
+}
+
+void FolderTrail::enter(const QString& name) {
+  std::vector<Handle>& open = folders_->open;
+  const QString rootPath = rootPathOf(root_);
+  if (open.empty()) {
+    open.push_back(openFolder(rootPath, rootPath, true));
+    path_ = rootPath.toUtf8();
+  }
+  const QString path = QString::fromUtf8(path_) + '/' + name;
+  if (!CreateDirectoryW(wide(QDir::toNativeSeparators(path)), nullptr) &&
+      GetLastError() != ERROR_ALREADY_EXISTS)
+    failWith(GetLastError(), "Cannot create the folder " + text(path));
+  // A folder already there is used as it is; a link to one inside the game folder too.
+  open.push_back(openFolder(path, rootPath, false));
+  path_ = path.toUtf8();
+}
+
+void FolderTrail::leave() {
+  std::vector<Handle>& open = folders_->open;
+  if (open.size() < 2) return;
+  open.pop_back();
+  path_.truncate(path_.lastIndexOf('/'));
+}
+
+}  // namespace quorrel

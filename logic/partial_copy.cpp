@@ -1,0 +1,67 @@
+#include "partial_copy.h"
+
+#include <QCryptographicHash>
+#include <QList>
+
+namespace quorrel::partial_copy {
+
+namespace {
+
+const QByteArray kPrefix = QByteArrayLiteral(".quorrel-");
+const QByteArray kCopySuffix = QByteArrayLiteral(".part");
+const QByteArray kRecordSuffix = QByteArrayLiteral(".source");
+const QByteArray kRecordTitle = QByteArrayLiteral("partial copy of");
+
+QByteArray nameHash(const QByteArray& name) {
+  return QCryptographicHash::hash(name, QCryptographicHash::Sha256).left(16).toHex();
+}
+
+// A count of the record: decimal digits only, no sign, no spaces.
+std::optional<std::int64_t> countOf(const QByteArray& field) {
+  if (field.isEmpty() || field.size() > 18) return std::nullopt;
+  for (const char digit : field)
+    if (digit < '0' || digit > '9') return std::nullopt;
+  return field.toLongLong();
+}
+
+}  // namespace
+
+QByteArray copyName(const QByteArray& name) {
+  return kPrefix + nameHash(name) + kCopySuffix;
+}
+
+QByteArray recordName(const QByteArray& name) {
+  return kPrefix + nameHash(name) + kRecordSuffix;
+}
+
+bool isPartialCopyName(const QByteArray& name) {
+  constexpr qsizetype kHashLength = 32;
+  if (!name.startsWith(kPrefix)) return false;
+  const QByteArray rest = name.mid(kPrefix.size());
+  return rest.size() > kHashLength &&
+         (rest.mid(kHashLength) == kCopySuffix || rest.mid(kHashLength) == kRecordSuffix);
+}
+
+QByteArray recordText(const Source& source) {
+  return kRecordTitle + ' ' + QByteArray::number(source.size) + ' ' +
+         QByteArray::number(source.modified) + '\n';
+}
+
+std::optional<Source> parseRecord(const QByteArray& text) {
+  if (!text.startsWith(kRecordTitle + ' ') || !text.endsWith('\n')) return std::nullopt;
+  const QList<QByteArray> fields = text.mid(kRecordTitle.size() + 1).chopped(1).split(' ');
+  if (fields.size() != 2) return std::nullopt;
+  const std::optional<std::int64_t> size = countOf(fields[0]);
+  const std::optional<std::int64_t> modified = countOf(fields[1]);
+  if (!size || !modified) return std::nullopt;
+  return Source{*size, *modified};
+}
+
+std::int64_t resumeOffset(std::int64_t copyLength, const std::optional<Source>& recorded,
+                          const Source& now, std::int64_t listedSize) {
+  if (!recorded || *recorded != now) return 0;
+  if (copyLength <= 0 || copyLength > listedSize || copyLength > now.size) return 0;
+  return copyLength;
+}
+
+}  // namespace quorrel::partial_copy

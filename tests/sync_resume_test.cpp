@@ -1,0 +1,482 @@
+// Fetches that stop and go on: a lost connection is tried again and the file
+// resumed from its partial copy, also in a later run of the launcher, and
+// checked against the manifest over the whole file.
+#include <sys/stat.h>
+
+#include <QTimer>
+
+#include "partial_copy.h"
+#include "sync_harness.h"
+
+namespace quorrel::testing {
+namespace {
+
+using std::chrono::milliseconds;
+
+class ResumeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SshdServer::available()) << "these tests run a real sshd and need root";
+  }
+};
+
+// Runs `act` once from the window's event loop, as soon as `condition` holds:
+// in the middle of a flow, since a flow gives the window its turn.
+void once(QTimer& watcher, std::function<bool()> condition, std::function<void()> act) {
+  QObject::connect(&watcher, &QTimer::timeout, [&watcher, condition, act] {
+    if (!condition()) return;
+    watcher.stop();
+    act();
+  });
+  watcher.start(0);
+}
+
+// The flow's pauses, through which the test acts while the flow waits.
+struct HookedSleeper : FakeSleeper {
+  std::function<void()> onSleep;
+  void sleep(milliseconds duration) override {
+    FakeSleeper::sleep(duration);
+    if (onSleep) onSleep();
+  }
+  // The time the flow waited before its tries: all but the pauses before each fetch.
+  milliseconds retryWaits() const {
+    milliseconds sum{0};
+    for (const milliseconds slept : sleeps)
+      if (slept != milliseconds(250)) sum += slept;
+    return sum;
+  }
+};
+
+QString logOf(const TForm1& form) {
+  return form.Memo1.join('\n');
+}
+
+// The bytes that came from the server in the flow's tries, as the flow counts them.
+int64_t fetchedBytes(const TForm1& form) {
+  for (const QString& line : form.Memo1)
+    if (line.startsWith("Fetched ")) return line.section(' ', 1, 1).toLongLong();
+  ADD_FAILURE() << "no count of fetched bytes in the log:\n" << logOf(form).toStdString();
+  return -1;
+}
+
+// Where the flow went on with `relative`, or -1 when it fetched it from the start.
+int64_t resumedAt(const TForm1& form, const QString& relative) {
+  const QString prefix = "Going on with " + relative + " at byte ";
+  for (const QString& line : form.Memo1)
+    if (line.startsWith(prefix)) return line.mid(prefix.size()).section(' ', 0, 0).toLongLong();
+  return -1;
+}
+
+fs::path copyOf(const SyncHarness& sync, const std::string& relative) {
+  const fs::path target = sync.local(relative);
+  return target.parent_path() /
+         partial_copy::copyName(QByteArray::fromStdString(target.filename().string()))
+             .toStdString();
+}
+
+fs::path recordOf(const SyncHarness& sync, const std::string& relative) {
+  const fs::path target = sync.local(relative);
+  return target.parent_path() /
+         partial_copy::recordName(QByteArray::fromStdString(target.filename().string()))
+             .toStdString();
+}
+
+// The game folder's entries that are partial copies or their records.
+std::vector<std::string> partialCopiesIn(const fs::path& folder) {
+  std::vector<std::string> found;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder))
+    if (partial_copy::isPartialCopyName(QByteArray::fromStdString(entry.path().filename())))
+      found.push_back(entry.path().string());
+  return found;
+}
+
+partial_copy::Source serverVersion(const SyncHarness& sync, const std::string& relative) {
+  struct stat served {};
+  EXPECT_EQ(::stat((sync.patchTree / relative).c_str(), &served), 0);
+  return {static_cast<int64_t>(served.st_size), static_cast<int64_t>(served.st_mtime)};
+}
+
+// The server crashes in the middle of a large file and is back for the third
+// try: the flow waits, connects again, and fetches only the rest of the file.
+TEST_F(ResumeTest, ServerBackAfterACrashGetsOnlyTheRestOfTheFileFetched) {
+  SyncHarness sync;
+  const std::string content = randomBytes(48 * 1024 * 1024, 21);
+  const auto size = static_cast<int64_t>(content.size());
+  sync.serve("Data/big.MPQ", content);
+  HookedSleeper sleeper;
+  sync.harness.windowSleeper = &sleeper;
+  TForm1& form = sync.start("game", false);
+  QTimer crash;
+  once(
+      crash, [&] { return form.downloaded_bytes > size / 3; }, [&] { sync.server.stop(); });
+  sleeper.onSleep = [&] {
+    if (!sync.server.running() && sync.status().contains("(try 3 of 4)")) sync.server.restart();
+  };
+  std::vector<int64_t> done;
+  QTimer sampler;
+  QObject::connect(&sampler, &QTimer::timeout, [&] { done.push_back(form.downloaded_bytes); });
+  sampler.start(0);
+  sync.clickInstall();
+  sampler.stop();
+
+  EXPECT_TRUE(sync.harness.messageBox.errors.empty())
+      << sync.harness.messageBox.errorTexts().join('|').toStdString();
+  EXPECT_EQ(sync.status(), "Ready to play!");
+  EXPECT_TRUE(readBytes(sync.local("Data/big.MPQ")) == content);
+  const QString log = logOf(form);
+  EXPECT_TRUE(log.contains("Connection lost; trying again in 2 s (try 2 of 4)"))
+      << log.toStdString();
+  EXPECT_TRUE(log.contains("Connection lost; trying again in 5 s (try 3 of 4)"));
+  EXPECT_FALSE(log.contains("(try 4 of 4)"));
+  EXPECT_EQ(sleeper.retryWaits(), milliseconds(2000 + 5000));
+  EXPECT_GT(resumedAt(form, "Data/big.MPQ"), size / 3);
+  // The bytes before the crash are not fetched again.
+  EXPECT_GE(fetchedBytes(form), size);
+  EXPECT_LE(fetchedBytes(form), size + size / 100);
+  // The bar never went back, and ends at the file's size.
+  EXPECT_TRUE(std::is_sorted(done.begin(), done.end()));
+  EXPECT_EQ(form.downloaded_bytes, size);
+  EXPECT_TRUE(partialCopiesIn(sync.local("")).empty());
+}
+
+// A launcher closed (or killed) in the middle of a file leaves its partial
+// copy; started again, it fetches only the rest.
+TEST_F(ResumeTest, InstallStoppedInTheMiddleOfAFileGoesOnFromItsPartialCopyNextTime) {
+  SyncHarness sync;
+  const std::string content = randomBytes(24 * 1024 * 1024, 22);
+  const auto size = static_cast<int64_t>(content.size());
+  sync.serve("big.MPQ", content);
+  TForm1& first = sync.start("game", false);
+  QTimer closer;
+  once(
+      closer, [&] { return first.downloaded_bytes > 0; }, [&] { first.exit->click(); });
+  sync.clickInstall();
+  ASSERT_EQ(sync.harness.application.quitRequests, 1);
+  EXPECT_TRUE(sync.harness.messageBox.errors.empty());
+
+  EXPECT_FALSE(fs::exists(sync.local("big.MPQ")));
+  const fs::path copy = copyOf(sync, "big.MPQ");
+  ASSERT_TRUE(fs::exists(copy));
+  const auto kept = static_cast<int64_t>(fs::file_size(copy));
+  ASSERT_GT(kept, 0);
+  ASSERT_LT(kept, size);
+  EXPECT_TRUE(readBytes(copy) == content.substr(0, kept));
+  EXPECT_TRUE(fs::exists(recordOf(sync, "big.MPQ")));
+
+  TForm1& second = sync.start("game", false);  // the launcher started again
+  sync.clickInstall();
+
+  EXPECT_EQ(sync.status(), "Ready to play!");
+  EXPECT_TRUE(sync.harness.messageBox.questions.empty()) << "a partial copy is no player's file";
+  EXPECT_TRUE(readBytes(sync.local("big.MPQ")) == content);
+  EXPECT_EQ(resumedAt(second, "big.MPQ"), kept);
+  EXPECT_EQ(fetchedBytes(second), size - kept);
+  EXPECT_EQ(second.downloaded_bytes, size);
+  EXPECT_TRUE(partialCopiesIn(sync.local("")).empty());
+}
+
+// A server file that changed after the partial copy began makes the copy
+// worthless, even at the same size: it is discarded and the file fetched whole.
+TEST_F(ResumeTest, PartialCopyOfAFileChangedSinceIsDiscarded) {
+  SyncHarness sync;
+  const std::string before = randomBytes(8 * 1024 * 1024, 23);
+  sync.serve("big.MPQ", before);
+  TForm1& first = sync.start("game", false);
+  QTimer closer;
+  once(
+      closer, [&] { return first.downloaded_bytes > 0; }, [&] { first.exit->click(); });
+  sync.clickInstall();
+  ASSERT_TRUE(fs::exists(copyOf(sync, "big.MPQ")));
+
+  const std::string after = randomBytes(before.size(), 24);
+  sync.serve("big.MPQ", after);
+  // Within the same second as the first version: the time must still differ.
+  fs::last_write_time(sync.patchTree / "big.MPQ",
+                      fs::last_write_time(sync.patchTree / "big.MPQ") + std::chrono::seconds(10));
+  TForm1& second = sync.start("game", false);
+  sync.clickInstall();
+
+  EXPECT_EQ(sync.status(), "Ready to play!");
+  EXPECT_TRUE(readBytes(sync.local("big.MPQ")) == after);
+  EXPECT_EQ(resumedAt(second, "big.MPQ"), -1);
+  EXPECT_EQ(fetchedBytes(second), static_cast<int64_t>(after.size()));
+  EXPECT_TRUE(partialCopiesIn(sync.local("")).empty());
+}
+
+struct CopyCase {
+  const char* what;
+  int64_t copyLength;  // of the server file's first bytes; past its end, other bytes
+  // The record beside the copy: none, as the server's file is, or with
+  // this much added to its size and time.
+  std::optional<std::pair<int64_t, int64_t>> recordChange;
+  bool damagedRecord;
+  bool resumed;
+};
+
+const CopyCase kCopies[] = {
+    {"copy of the file as it is", 300'000, std::pair{0, 0}, false, true},
+    {"copy already whole", 1'000'000, std::pair{0, 0}, false, true},
+    {"file modified since", 300'000, std::pair{0, -60}, false, false},
+    {"file of another size since", 300'000, std::pair{1, 0}, false, false},
+    {"copy longer than the file", 1'000'001, std::pair{0, 0}, false, false},
+    {"damaged record", 300'000, std::nullopt, true, false},
+    {"no record", 300'000, std::nullopt, false, false},
+};
+
+// Whatever a crash or an older run left beside the file, the update ends
+// with the server's file, byte for byte, and no copy left behind.
+TEST_F(ResumeTest, UpdateGoesOnOnlyFromACopyOfTheServersFileAsItIs) {
+  SyncHarness sync;
+  const std::string content = randomBytes(1'000'000, 25);
+  sync.serve("Data/a.MPQ", content);
+  TForm1& form = sync.start("game", true);
+  const partial_copy::Source served = serverVersion(sync, "Data/a.MPQ");
+  for (const CopyCase& c : kCopies) {
+    SCOPED_TRACE(c.what);
+    fs::remove(sync.local("Data/a.MPQ"));
+    std::string copy = content.substr(0, c.copyLength);
+    copy.resize(c.copyLength, 'x');
+    writeBytes(copyOf(sync, "Data/a.MPQ"), copy);
+    if (c.recordChange)
+      writeBytes(recordOf(sync, "Data/a.MPQ"),
+                 partial_copy::recordText({served.size + c.recordChange->first,
+                                           served.modified + c.recordChange->second})
+                     .toStdString());
+    if (c.damagedRecord) writeBytes(recordOf(sync, "Data/a.MPQ"), "partial copy of a\n");
+    form.Memo1.clear();
+    QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+
+    EXPECT_EQ(sync.status(), "Update complete. Ready to play!");
+    EXPECT_TRUE(readBytes(sync.local("Data/a.MPQ")) == content);
+    EXPECT_EQ(resumedAt(form, "Data/a.MPQ"), c.resumed ? c.copyLength : -1);
+    EXPECT_EQ(fetchedBytes(form), c.resumed ? served.size - c.copyLength : served.size);
+    EXPECT_TRUE(partialCopiesIn(sync.local("")).empty());
+  }
+}
+
+// The copies are the game folder's own files: links in their place, even to
+// a copy that would fit, are replaced and never written through.
+TEST_F(ResumeTest, LinksInThePlaceOfACopyAndItsRecordAreNotFollowed) {
+  SyncHarness sync;
+  const std::string content = randomBytes(1'000'000, 28);
+  sync.serve("a.MPQ", content);
+  TForm1& form = sync.start("game", true);
+  const fs::path outsideCopy = sync.harness.path("outside.part").toStdString();
+  const fs::path outsideRecord = sync.harness.path("outside.source").toStdString();
+  writeBytes(outsideCopy, content.substr(0, 300'000));
+  const std::string record = partial_copy::recordText(serverVersion(sync, "a.MPQ")).toStdString();
+  writeBytes(outsideRecord, record);
+  fs::create_symlink(outsideCopy, copyOf(sync, "a.MPQ"));
+  fs::create_symlink(outsideRecord, recordOf(sync, "a.MPQ"));
+  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+
+  EXPECT_EQ(sync.status(), "Update complete. Ready to play!");
+  EXPECT_TRUE(readBytes(sync.local("a.MPQ")) == content);
+  EXPECT_EQ(resumedAt(form, "a.MPQ"), -1);
+  EXPECT_TRUE(readBytes(outsideCopy) == content.substr(0, 300'000));
+  EXPECT_EQ(readBytes(outsideRecord), record);
+  EXPECT_TRUE(partialCopiesIn(sync.local("")).empty());
+}
+
+// A server that lists a file under a copy's name cannot have it taken for,
+// or written over, the copy of another file.
+TEST_F(ResumeTest, ServerFilesUnderACopysNameAreSkipped) {
+  SyncHarness sync;
+  const std::string copyName = partial_copy::copyName("a.MPQ").toStdString();
+  sync.serve("a.MPQ", "game file");
+  sync.serve(copyName, "not a copy");
+  TForm1& form = sync.start("game", false);
+  sync.clickInstall();
+
+  EXPECT_EQ(sync.status(), "Ready to play!");
+  EXPECT_EQ(readBytes(sync.local("a.MPQ")), "game file");
+  EXPECT_FALSE(fs::exists(sync.local(copyName)));
+  EXPECT_TRUE(logOf(form).contains("the launcher keeps its partial copies under such names"));
+}
+
+// A login the server refuses after the connection was lost is no lost
+// connection: the flow ends there, with the fetch's partial copy kept.
+TEST_F(ResumeTest, RefusedLoginAfterALostConnectionIsNotTriedAgain) {
+  SyncHarness sync;
+  sync.serve("big.MPQ", randomBytes(32 * 1024 * 1024, 26));
+  HookedSleeper sleeper;
+  sync.harness.windowSleeper = &sleeper;
+  TForm1& form = sync.start("game", false);
+  QTimer crash;
+  once(
+      crash, [&] { return form.downloaded_bytes > 0; }, [&] { sync.server.stop(); });
+  sleeper.onSleep = [&] {
+    if (sync.server.running()) return;
+    SshdServer::Options noPasswords;
+    noPasswords.password = false;
+    sync.server.restart(noPasswords);
+  };
+  sync.clickInstall();
+
+  ASSERT_EQ(sync.harness.messageBox.errors.size(), 1u);
+  EXPECT_TRUE(sync.harness.messageBox.errors[0].text.startsWith("qsftp_connect: Error"))
+      << sync.harness.messageBox.errors[0].text.toStdString();
+  const QString log = logOf(form);
+  EXPECT_TRUE(log.contains("(try 2 of 4)")) << log.toStdString();
+  EXPECT_FALSE(log.contains("(try 3 of 4)"));
+  EXPECT_EQ(sleeper.retryWaits(), milliseconds(2000));
+  EXPECT_FALSE(fs::exists(sync.local("big.MPQ")));
+  EXPECT_GT(fs::file_size(copyOf(sync, "big.MPQ")), 0u);
+}
+
+// Closing the launcher while it waits to try again ends the wait at once.
+TEST_F(ResumeTest, CloseDuringTheWaitEndsItAtOnce) {
+  SyncHarness sync;
+  sync.serve("big.MPQ", randomBytes(32 * 1024 * 1024, 27));
+  HookedSleeper sleeper;
+  sync.harness.windowSleeper = &sleeper;
+  TForm1& form = sync.start("game", false);
+  QTimer crash;
+  once(
+      crash, [&] { return form.downloaded_bytes > 0; }, [&] { sync.server.stop(); });
+  bool closeAsked = false;
+  sleeper.onSleep = [&] {
+    if (sleeper.retryWaits() == milliseconds(0) || closeAsked) return;
+    closeAsked = true;
+    QTimer::singleShot(0, [&] { form.exit->click(); });
+  };
+  sync.clickInstall();
+
+  EXPECT_EQ(sync.harness.application.quitRequests, 1);
+  EXPECT_TRUE(sync.harness.messageBox.errors.empty());
+  EXPECT_EQ(sleeper.retryWaits(), milliseconds(100));
+  EXPECT_FALSE(logOf(form).contains("(try 3 of 4)"));
+  EXPECT_GT(fs::file_size(copyOf(sync, "big.MPQ")), 0u);
+}
+
+// A fetch that goes on from a partial copy is checked against the manifest
+// over the whole file: a copy spoilt since it was written (a bad sector, say:
+// one byte of the kept ones, its length and record as they were) is caught,
+// discarded rather than gone on with again, and the file fetched whole.
+TEST_F(ResumeTest, ResumedFetchFromASpoiltPartialCopyIsCaughtAndFetchedWhole) {
+  SyncHarness sync;
+  const std::string content = randomBytes(24 * 1024 * 1024, 29);
+  const auto size = static_cast<int64_t>(content.size());
+  serveWithManifest(sync, {{"big.MPQ", content}});
+  TForm1& first = sync.start("game", false);
+  QTimer closer;
+  once(
+      closer, [&] { return first.downloaded_bytes > 0; }, [&] { first.exit->click(); });
+  sync.clickInstall();
+  const fs::path copy = copyOf(sync, "big.MPQ");
+  ASSERT_TRUE(fs::exists(copy));
+  const auto kept = static_cast<int64_t>(fs::file_size(copy));
+  ASSERT_GT(kept, 0);
+  ASSERT_LT(kept, size);
+  const std::string record = readBytes(recordOf(sync, "big.MPQ"));
+  std::string spoilt = readBytes(copy);
+  spoilt[kept / 2] ^= 0x10;
+  writeBytes(copy, spoilt);
+
+  TForm1& second = sync.start("game", false);  // the launcher started again
+  sync.clickInstall();
+
+  EXPECT_TRUE(sync.harness.messageBox.errors.empty())
+      << sync.harness.messageBox.errorTexts().join('|').toStdString();
+  EXPECT_EQ(sync.status(), "Ready to play!");
+  EXPECT_TRUE(readBytes(sync.local("big.MPQ")) == content);
+  EXPECT_EQ(record, partial_copy::recordText(serverVersion(sync, "big.MPQ")).toStdString());
+  EXPECT_EQ(resumedAt(second, "big.MPQ"), kept);
+  EXPECT_EQ(second.Memo1.filter("Going on with big.MPQ").size(), 1)
+      << "the spoilt copy is not gone on with twice:\n"
+      << logOf(second).toStdString();
+  EXPECT_EQ(second.Memo1.count("big.MPQ does not match the patch server's manifest; fetching it "
+                               "once more"),
+            1);
+  // The rest of the copy, then the whole file from its first byte.
+  EXPECT_EQ(fetchedBytes(second), (size - kept) + size);
+  EXPECT_EQ(second.downloaded_bytes, 2 * size);
+  EXPECT_EQ(second.progress_fg->width(), 760) << "the bar ends full";
+  EXPECT_TRUE(partialCopiesIn(sync.local("")).empty());
+}
+
+// A mismatch is no lost connection, and a connection lost during the fetch
+// once more that follows it is tried again as any other: the fetch goes on
+// from that fetch's own copy. One mismatch is all a file is allowed, however
+// many connections its fetches take.
+TEST_F(ResumeTest, ConnectionLostDuringTheFetchAfterAMismatchIsTriedAgain) {
+  const std::string published = randomBytes(48 * 1024 * 1024, 30);
+  const auto size = static_cast<int64_t>(published.size());
+  const QString mismatch = "big.MPQ does not match the patch server's manifest";
+  for (const bool repaired : {true, false}) {
+    SCOPED_TRACE(repaired ? "the server's file repaired after the first fetch" : "still spoilt");
+    SyncHarness sync;
+    serveWithManifest(sync, {{"big.MPQ", published}});
+    sync.serve("big.MPQ", withOneByteFlipped(published));
+    HookedSleeper sleeper;
+    sync.harness.windowSleeper = &sleeper;
+    TForm1& form = sync.start("game", false);
+    QTimer repair;
+    // A new file in the old one's place: the first fetch's open file keeps its bytes.
+    once(
+        repair, [&] { return repaired && form.downloaded_bytes >= size; },
+        [&] {
+          sync.serve("big.MPQ.new", published);
+          fs::rename(sync.patchTree / "big.MPQ.new", sync.patchTree / "big.MPQ");
+        });
+    QTimer crash;
+    once(
+        crash, [&] { return form.downloaded_bytes > size + size / 3; },
+        [&] { sync.server.stop(); });
+    sleeper.onSleep = [&] {
+      if (!sync.server.running()) sync.server.restart();
+    };
+    sync.clickInstall();
+
+    const QString log = logOf(form);
+    EXPECT_EQ(form.Memo1.count(mismatch + "; fetching it once more"), 1) << log.toStdString();
+    EXPECT_TRUE(log.contains("Connection lost; trying again in 2 s (try 2 of 4)"));
+    EXPECT_FALSE(log.contains("(try 3 of 4)"));
+    EXPECT_GT(resumedAt(form, "big.MPQ"), size / 3);
+    EXPECT_EQ(form.downloaded_bytes, 2 * size);
+    EXPECT_TRUE(partialCopiesIn(sync.local("")).empty());
+    if (repaired) {
+      EXPECT_TRUE(sync.harness.messageBox.errors.empty())
+          << sync.harness.messageBox.errorTexts().join('|').toStdString();
+      EXPECT_EQ(sync.status(), "Ready to play!");
+      EXPECT_TRUE(readBytes(sync.local("big.MPQ")) == published);
+      // The spoilt file whole, then the published one with what the crash cut short.
+      EXPECT_GE(fetchedBytes(form), 2 * size);
+      EXPECT_LE(fetchedBytes(form), 2 * size + size / 100);
+    } else {
+      EXPECT_EQ(sync.harness.messageBox.errorTexts(), QStringList{mismatch + "."});
+      EXPECT_FALSE(fs::exists(sync.local("big.MPQ")));
+    }
+  }
+}
+
+// The player's speed cap in the settings file reaches the library's rate
+// limit of every flow's session; what is no number leaves the speed uncapped.
+class SpeedLimitTest : public ResumeTest {};
+
+TEST_F(SpeedLimitTest, SettingReachesTheLibrary) {
+  struct LimitCase {
+    const char* stored;  // nullptr: no value
+    int32_t limit;
+  };
+  const LimitCase cases[] = {
+      {nullptr, 0}, {"0", 0},    {"512", 512}, {" 2048 ", 2048},
+      {"fast", 0},  {"-100", 0}, {"1e3", 0},   {"99999999999", 2147483647},
+  };
+  SyncHarness sync;
+  sync.serve("a.MPQ", "game file");
+  TForm1& form = sync.start("game", true);
+  for (const LimitCase& c : cases) {
+    SCOPED_TRACE(c.stored ? c.stored : "none");
+    if (c.stored) sync.harness.storeSetting("SpeedLimit", c.stored);
+    QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+    ASSERT_NE(form.sftp_update, nullptr);
+    EXPECT_EQ(form.sftp_update->RateLimit(), c.limit);
+  }
+  EXPECT_TRUE(
+      form.Memo1.contains("The SpeedLimit setting \"fast\" is no number of KiB/s; the "
+                          "speed is not capped"));
+}
+
+}  // namespace
+}  // namespace quorrel::testing
