@@ -5,7 +5,7 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <algorithm>
-#include <atomic>
+
 #include <mutex>
 #include <set>
 #include <utility>
@@ -13,6 +13,7 @@
 
 #include "game_folder.h"
 #include "io_error.h"
+#include "partial_copy.h"
 
 // Windows has no openat(): a folder is reached by its path. Each folder on the
 // way is held open without delete sharing, so it cannot be renamed, removed or
@@ -99,7 +100,7 @@ QString finalPathOf(const QString& path) {
   return entry.valid() ? finalPathOf(entry.get()) : QString();
 }
 
-bool leadsInside(const QString& path, const QString& rootPath) {
+bool resolvesInside(const QString& path, const QString& rootPath) {
   const QString rootReal = finalPathOf(rootPath);
   const QString real = finalPathOf(path);
   return !rootReal.isEmpty() && real.startsWith(rootReal + '/');
@@ -117,7 +118,7 @@ DWORD attributesOf(const QString& path) {
 // leads to a folder inside the game folder.
 Handle openFolder(const QString& path, const QString& rootPath, bool isRoot) {
   const bool link = !isRoot && isLink(attributesOf(path));
-  if (link && !leadsInside(path, rootPath))
+  if (link && !resolvesInside(path, rootPath))
     throw InOutError(kAccessDenied, text(path) + " links outside the game folder");
   Handle folder = openEntry(path, isRoot || link);
   if (!folder.valid())
@@ -130,27 +131,25 @@ Handle openFolder(const QString& path, const QString& rootPath, bool isRoot) {
   return folder;
 }
 
-// Short whatever the target's name, so that any name the disk holds can be
-// fetched, and never the same twice in one process.
-QString temporaryName() {
-  static std::atomic<unsigned> made{0};
-  return QStringLiteral(".quorrel-%1-%2.part").arg(GetCurrentProcessId()).arg(++made);
-}
-
-// Writes a fetched file, never past the size the listing gave it.
+// Writes a fetched file into its partial copy, never past the size the
+// listing gave it.
 class ListedSizeStream : public TStream {
  public:
-  ListedSizeStream(Handle file, QString path, QString relative, int64_t size)
+  ListedSizeStream(Handle file, QString path, QString relative, int64_t size, int64_t from)
       : file_(std::move(file)),
         path_(std::move(path)),
         relative_(std::move(relative)),
-        size_(size) {}
+        size_(size),
+        position_(from),
+        reached_(from) {}
   void setPosition(int64_t position) override { position_ = position; }
   int64_t read(void*, int64_t) override { return 0; }  // a fetch only writes
   int64_t write(const void* buffer, int64_t count) override {
-    if (position_ < 0 || count > size_ - position_)
+    if (position_ < 0 || count > size_ - position_) {
+      worthless_ = true;
       throw Exception("The server sent more than the " + std::to_string(size_) +
                       " bytes listed for " + relative_.toStdString());
+    }
     writeAt(static_cast<const char*>(buffer), count);
     position_ += count;
     reached_ = std::max(reached_, position_);
@@ -158,11 +157,19 @@ class ListedSizeStream : public TStream {
   }
   // Closes the file once it holds exactly the listed size.
   void finish() {
-    if (reached_ != size_)
+    if (reached_ != size_) {
+      worthless_ = true;
       throw Exception("The server sent " + std::to_string(reached_) + " of the " +
                       std::to_string(size_) + " bytes listed for " + relative_.toStdString());
+    }
     if (!CloseHandle(file_.release())) failWith(GetLastError(), "Cannot write " + text(path_));
   }
+  // Whether the copy is worth nothing: the server sent other than the
+  // listed size, so it is of another file, or the disk did not take it.
+  bool worthless() const { return worthless_; }
+  int64_t reached() const { return reached_; }
+  // Windows removes no file that is still open.
+  void close() { file_ = Handle(); }
 
  private:
   void writeAt(const char* bytes, int64_t count) {
@@ -174,9 +181,11 @@ class ListedSizeStream : public TStream {
       at.OffsetHigh = static_cast<DWORD>(offset >> 32);
       DWORD put = 0;
       const auto chunk = static_cast<DWORD>(std::min<int64_t>(count - done, 1 << 30));
-      if (!WriteFile(file_.get(), bytes + done, chunk, &put, &at))
-        failWith(GetLastError(), "Cannot write " + text(path_));
-      if (put == 0) failWith(ERROR_DISK_FULL, "Cannot write " + text(path_));
+      const bool wrote = WriteFile(file_.get(), bytes + done, chunk, &put, &at);
+      if (!wrote || put == 0) {
+        worthless_ = true;
+        failWith(wrote ? ERROR_DISK_FULL : GetLastError(), "Cannot write " + text(path_));
+      }
       done += put;
     }
   }
@@ -185,9 +194,51 @@ class ListedSizeStream : public TStream {
   QString path_;
   QString relative_;
   int64_t size_;
-  int64_t position_ = 0;
-  int64_t reached_ = 0;
+  int64_t position_;
+  int64_t reached_;
+  bool worthless_ = false;
 };
+
+// Opens a plain file of the folder, never through a link.
+Handle openPlainFile(const QString& path, DWORD access, DWORD disposition) {
+  Handle file(CreateFileW(wide(QDir::toNativeSeparators(path)), access, FILE_SHARE_READ, nullptr,
+                          disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                          nullptr));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (file.valid() &&
+      (!GetFileInformationByHandle(file.get(), &info) ||
+       (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return Handle();
+  }
+  return file;
+}
+
+// The record beside a partial copy, or nothing when there is none or it
+// cannot be read: a record is a few bytes, so a long one is no record.
+std::optional<partial_copy::Source> readRecord(const QString& path) {
+  constexpr DWORD kMostRecordBytes = 256;
+  const Handle record = openPlainFile(path, GENERIC_READ, OPEN_EXISTING);
+  if (!record.valid()) return std::nullopt;
+  QByteArray text(kMostRecordBytes + 1, '\0');
+  DWORD got = 0;
+  if (!ReadFile(record.get(), text.data(), kMostRecordBytes + 1, &got, nullptr) ||
+      got > kMostRecordBytes)
+    return std::nullopt;
+  text.truncate(got);
+  return partial_copy::parseRecord(text);
+}
+
+// The length of the partial copy; 0 when no plain file is there.
+int64_t copyLength(const QString& path) {
+  const Handle copy = openPlainFile(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING);
+  LARGE_INTEGER size{};
+  return copy.valid() && GetFileSizeEx(copy.get(), &size) ? size.QuadPart : 0;
+}
+
+void removeFile(const QString& path) {
+  DeleteFileW(wide(QDir::toNativeSeparators(path)));
+}
 
 uint64_t freeBytesAt(const QString& folder) {
   ULARGE_INTEGER available{};
@@ -206,6 +257,78 @@ class GameFolder::Parent {
   std::vector<Handle> held;  // the folders from the game folder down to this one
   QString name;              // the last component
   QString folderPath;
+};
+
+// A file's partial copy beside it, and the record of the server's file it
+// comes from (see partial_copy.h).
+class GameFolder::PartialCopy {
+ public:
+  PartialCopy(const Parent& parent, const QString& name)
+      : copyPath_(parent.pathOf(QString::fromUtf8(partial_copy::copyName(name.toUtf8())))),
+        recordPath_(parent.pathOf(QString::fromUtf8(partial_copy::recordName(name.toUtf8())))) {}
+
+  const QString& path() const { return copyPath_; }
+
+  // Where a fetch of `source`, listed with `size` bytes, goes on.
+  int64_t resumeOffset(const std::optional<partial_copy::Source>& source, int64_t size) const {
+    if (!source) return 0;
+    return partial_copy::resumeOffset(copyLength(copyPath_), readRecord(recordPath_), *source,
+                                      size);
+  }
+
+  // The copy opened to go on at `from`; from 0 a new, empty one, recorded
+  // as of `source`. The record goes last, so a copy whose record is missing
+  // or damaged is never taken for one of another file.
+  Handle open(int64_t from, const std::optional<partial_copy::Source>& source) const {
+    if (from > 0) {
+      Handle file = openPlainFile(copyPath_, GENERIC_WRITE, OPEN_EXISTING);
+      if (!file.valid()) failWith(GetLastError(), "Cannot open " + text(copyPath_));
+      return file;
+    }
+    discard();
+    Handle file = openPlainFile(copyPath_, GENERIC_WRITE, CREATE_NEW);
+    if (!file.valid()) failWith(GetLastError(), "Cannot create " + text(copyPath_));
+    try {
+      if (source) writeRecord(*source);
+    } catch (...) {
+      file = Handle();
+      discard();
+      throw;
+    }
+    return file;
+  }
+
+  // Puts the whole copy in the place of `targetPath`, and drops its record.
+  // Renaming over a link replaces the link, never the file it leads to.
+  void moveTo(const QString& targetPath) const {
+    if (!MoveFileExW(wide(QDir::toNativeSeparators(copyPath_)),
+                     wide(QDir::toNativeSeparators(targetPath)), MOVEFILE_REPLACE_EXISTING))
+      failWith(GetLastError(), "Cannot move " + text(copyPath_) + " to " + text(targetPath));
+    removeFile(recordPath_);
+  }
+
+  // Removes the copy and its record, if there; what cannot be removed is
+  // found out by the next open.
+  void discard() const {
+    removeFile(recordPath_);
+    removeFile(copyPath_);
+  }
+
+ private:
+  void writeRecord(const partial_copy::Source& source) const {
+    const QByteArray content = partial_copy::recordText(source);
+    removeFile(recordPath_);
+    const Handle record = openPlainFile(recordPath_, GENERIC_WRITE, CREATE_NEW);
+    DWORD written = 0;
+    if (!record.valid() ||
+        !WriteFile(record.get(), content.constData(), static_cast<DWORD>(content.size()), &written,
+                   nullptr) ||
+        written != static_cast<DWORD>(content.size()))
+      failWith(GetLastError(), "Cannot write " + text(recordPath_));
+  }
+
+  QString copyPath_;
+  QString recordPath_;
 };
 
 GameFolder::GameFolder(QString root) : root_(std::move(root)) {}
@@ -249,7 +372,7 @@ int64_t GameFolder::fileSize(const QString& relative) const {
     const Parent parent = openParent(relative);
     const DWORD attributes = attributesOf(parent.path());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return -1;
-    if (isLink(attributes) && !leadsInside(parent.path(), rootPathOf(root_))) return -1;
+    if (isLink(attributes) && !resolvesInside(parent.path(), rootPathOf(root_))) return -1;
     const Handle file = openEntry(parent.path(), true);
     BY_HANDLE_FILE_INFORMATION info{};
     if (!file.valid() || !GetFileInformationByHandle(file.get(), &info) ||
@@ -267,44 +390,46 @@ int64_t GameFolder::freeSpace() const {
 }
 
 void GameFolder::replaceFile(const QString& relative, int64_t size,
-                             const std::function<void(TStream&)>& fetch) const {
+                             const std::optional<partial_copy::Source>& source,
+                             const std::function<void(TStream&, int64_t from)>& fetch) const {
   const Parent parent = openParent(relative);
   const DWORD attributes = attributesOf(parent.path());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
       !isLink(attributes))
     throw InOutError(kAccessDenied, text(parent.path()) + " is a folder");
+  const PartialCopy copy(parent, parent.name);
+  const int64_t from = copy.resumeOffset(source, size);
   const uint64_t freeBytes = freeBytesAt(parent.folderPath);
-  if (size < 0 || static_cast<uint64_t>(size) > freeBytes)
+  if (size < 0 || static_cast<uint64_t>(size - from) > freeBytes)
     throw InOutError(kDiskFull, relative.toStdString() + " is listed with " + std::to_string(size) +
                                     " bytes; the disk of " + text(parent.folderPath) + " has " +
                                     std::to_string(freeBytes) + " bytes free");
 
-  const QString temporary = parent.pathOf(temporaryName());
-  Handle file(CreateFileW(wide(QDir::toNativeSeparators(temporary)), GENERIC_WRITE, 0, nullptr,
-                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                          nullptr));
-  if (!file.valid()) failWith(GetLastError(), "Cannot create " + text(temporary));
-  ListedSizeStream stream(std::move(file), temporary, relative, size);
+  ListedSizeStream stream(copy.open(from, source), copy.path(), relative, size, from);
   try {
-    fetch(stream);
+    fetch(stream, from);
     // Not flushed to the disk: a file a crash leaves short has another size,
     // and the next run fetches it again.
     stream.finish();
   } catch (...) {
-    DeleteFileW(wide(QDir::toNativeSeparators(temporary)));
+    // A copy is kept for the next fetch to go on from, unless it holds
+    // nothing or is worth nothing: a full disk gets its space back.
+    if (stream.worthless() || stream.reached() == 0) {
+      stream.close();
+      copy.discard();
+    }
     throw;
   }
-  // Renaming over a link replaces the link, never the file it leads to.
-  if (!MoveFileExW(wide(QDir::toNativeSeparators(temporary)),
-                   wide(QDir::toNativeSeparators(parent.path())), MOVEFILE_REPLACE_EXISTING)) {
-    const DWORD error = GetLastError();
-    DeleteFileW(wide(QDir::toNativeSeparators(temporary)));
-    failWith(error, "Cannot move " + text(temporary) + " to " + text(parent.path()));
+  try {
+    copy.moveTo(parent.path());
+  } catch (...) {
+    copy.discard();
+    throw;
   }
 }
 
 bool leadsInside(const QString& root, const QString& path) {
-  return leadsInside(QDir::fromNativeSeparators(path), rootPathOf(root));
+  return resolvesInside(QDir::fromNativeSeparators(path), rootPathOf(root));
 }
 
 namespace {
