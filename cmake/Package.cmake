@@ -83,8 +83,21 @@ if(WIN32)
     endwhile()
   ")
 else()
-  install(FILES ${CMAKE_SOURCE_DIR}/packaging/quorrel-launcher.desktop
-          DESTINATION share/applications)
+  # The entry names the program by its full path, wherever the install puts it.
+  install(CODE [[
+    file(WRITE $ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/share/applications/quorrel-launcher.desktop
+"[Desktop Entry]
+Type=Application
+Name=Quorrel Launcher
+Comment=Keeps the game up to date and starts it
+Exec=${CMAKE_INSTALL_PREFIX}/bin/QuorrelLauncher
+Path=${CMAKE_INSTALL_PREFIX}/bin
+Icon=quorrel-launcher
+Terminal=false
+Categories=Game;
+")
+    message(STATUS "Installing: ${CMAKE_INSTALL_PREFIX}/share/applications/quorrel-launcher.desktop")
+  ]])
   foreach(_size 16 32 128 256)
     install(FILES ${CMAKE_SOURCE_DIR}/resources/icon/icon_${_size}.png
             DESTINATION share/icons/hicolor/${_size}x${_size}/apps RENAME quorrel-launcher.png)

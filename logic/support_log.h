@@ -14,7 +14,8 @@ class SupportLog {
 
   explicit SupportLog(QString file, qint64 maxBytes = kMaxBytes);
   // The per-user state folder's log: $XDG_STATE_HOME/Quorrel/launcher.log,
-  // or ~/.local/state/Quorrel/launcher.log without that variable.
+  // or ~/.local/state/Quorrel/launcher.log without that variable; on Windows
+  // %LOCALAPPDATA%/Quorrel/launcher.log.
   static QString defaultFile();
 
   void write(const QString& line);
