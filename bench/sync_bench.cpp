@@ -5,10 +5,15 @@
 //  - the patch update of a large tree of small files that is already up to
 //    date (only the walk and the comparison), from the click to "Game up to
 //    date. Ready to play!", against sftp listing every folder of the tree;
+//  - the second update check of that tree with large files added, with the
+//    patch server's manifest (the digests of unchanged files come from the
+//    launcher's cache) against the same check by size alone;
 //  - the peak memory of this process, which hosts the window and the library.
 // The two sides alternate, and each side's best round is compared.
 // Usage: sync_bench [rounds] [MiB per file] [files]
 #include <QApplication>
+#include <QCryptographicHash>
+#include <QFile>
 #include <QTest>
 #include <algorithm>
 #include <cstdio>
@@ -18,6 +23,7 @@
 
 #include "bench_support.h"
 #include "counting_sleeper.h"
+#include "manifest.h"
 #include "resources.h"
 #include "sync_harness.h"
 
@@ -130,8 +136,8 @@ Memory benchInstall(SyncHarness& sync, CountingSleeper& sleeper, const OpenSshCl
   return memory;
 }
 
-void benchUpdate(SyncHarness& sync, CountingSleeper& sleeper, const OpenSshClient& openssh,
-                 const Settings& settings) {
+TForm1& benchUpdate(SyncHarness& sync, CountingSleeper& sleeper, const OpenSshClient& openssh,
+                    const Settings& settings) {
   // The same small tree on the server and in the game folder.
   const fs::path game = sync.harness.path(QStringLiteral("up-to-date")).toStdString();
   std::vector<std::string> folders = {""};
@@ -206,6 +212,77 @@ void benchUpdate(SyncHarness& sync, CountingSleeper& sleeper, const OpenSshClien
   }
   std::printf("best: launcher %.3f s, OpenSSH %.3f s, ratio launcher/OpenSSH %.2f\n", launcherBest,
               opensshBest, launcherBest / opensshBest);
+  return form;
+}
+
+// The manifest of every file below `root`, as the operator's tool writes it.
+std::string manifestOf(const fs::path& root) {
+  std::vector<quorrel::manifest::Entry> entries;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+    if (!entry.is_regular_file()) continue;
+    QFile file(QString::fromStdString(entry.path().string()));
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+      throw BenchError("cannot read " + entry.path().string());
+    entries.push_back({QString::fromStdString(fs::relative(entry.path(), root).generic_string()),
+                       file.size(), hash.result()});
+  }
+  return quorrel::manifest::format(entries).toStdString();
+}
+
+// The tree of the update check, with large files added on both sides (the
+// game folder's copies are hard links: the same bytes at no cost in disk).
+void benchManifest(SyncHarness& sync, TForm1& form, const Settings& settings) {
+  const fs::path game = form.wow_path.toStdString();
+  for (int index = 0; index < settings.files; ++index) {
+    const std::string relative = "Data/large-" + std::to_string(index + 1) + ".MPQ";
+    writeRandomFile(sync.patchTree / relative, settings.mebibytes * 1024 * 1024, 2000 + index);
+    fs::create_directories((game / relative).parent_path());
+    fs::create_hard_link(sync.patchTree / relative, game / relative);
+  }
+  const fs::path manifestFile = sync.patchTree / quorrel::manifest::kFileName.toStdString();
+  const fs::path putAside = sync.server.dataDir() / "manifest-aside";
+  quorrel::testing::writeBytes(putAside, manifestOf(sync.patchTree));
+  sync.server.chownToUser(sync.server.dataDir());
+
+  const auto check = [&](bool withManifest) {
+    if (withManifest != fs::exists(manifestFile))
+      withManifest ? fs::rename(putAside, manifestFile) : fs::rename(manifestFile, putAside);
+    const int64_t hashedBefore = form.hashed_bytes;
+    const auto start = Clock::now();
+    QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+    const double elapsed = seconds(Clock::now() - start);
+    if (sync.status() != QStringLiteral("Game up to date. Ready to play!"))
+      throw BenchError("the update ended with \"" + sync.status().toStdString() + "\"");
+    return std::pair(elapsed, form.hashed_bytes - hashedBefore);
+  };
+
+  std::printf(
+      "\n3. update check of that tree with %d x %zu MiB added, with the manifest against size "
+      "alone, %d rounds, alternating\n",
+      settings.files, settings.mebibytes, settings.rounds);
+  const auto [first, firstHashed] = check(true);
+  std::printf("first check with the manifest: %.3f s, %.1f MB of local files read\n", first,
+              firstHashed / 1e6);
+  double manifestBest = 1e300, sizeBest = 1e300;
+  for (int round = 1; round <= settings.rounds; ++round) {
+    std::pair<double, int64_t> withManifest;
+    double sizeOnly = 0;
+    if (round % 2 == 1) {
+      withManifest = check(true);
+      sizeOnly = check(false).first;
+    } else {
+      sizeOnly = check(false).first;
+      withManifest = check(true);
+    }
+    manifestBest = std::min(manifestBest, withManifest.first);
+    sizeBest = std::min(sizeBest, sizeOnly);
+    std::printf("round %d: with the manifest %.3f s (%lld bytes read), size alone %.3f s\n", round,
+                withManifest.first, static_cast<long long>(withManifest.second), sizeOnly);
+    std::fflush(stdout);
+  }
+  std::printf("best: with the manifest %.3f s, size alone %.3f s, ratio %.2f\n", manifestBest,
+              sizeBest, manifestBest / sizeBest);
 }
 
 int run(const Settings& settings) {
@@ -222,9 +299,10 @@ int run(const Settings& settings) {
   sync.harness.windowSleeper = &sleeper;
   const OpenSshClient openssh(sync.server, sync.server.port());
   const Memory memory = benchInstall(sync, sleeper, openssh, settings);
-  benchUpdate(sync, sleeper, openssh, settings);
+  TForm1& form = benchUpdate(sync, sleeper, openssh, settings);
+  benchManifest(sync, form, settings);
   std::printf(
-      "\n3. peak memory of this process (window and library, ru_maxrss): %.1f MiB after "
+      "\n4. peak memory of this process (window and library, ru_maxrss): %.1f MiB after "
       "the installs (%.1f MiB before the first one, %.1f MiB after the updates too)\n",
       memory.afterInstall, memory.beforeInstall, peakMemoryMiB());
   return 0;

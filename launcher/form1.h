@@ -16,7 +16,9 @@
 #include "build_version.h"
 #include "controls.h"
 #include "game_folder.h"
+#include "hash_cache.h"
 #include "launcher_config.h"
+#include "manifest.h"
 #include "platform/platform.h"
 #include "sftp_session.h"
 #include "transfer_rate.h"
@@ -144,6 +146,9 @@ class TForm1 : public QWidget {
   QString remote_subdir;
   std::int64_t downloaded_bytes = 0;
   std::int64_t download_total = 0;
+  // The bytes of local files read to compare them with the patch server's
+  // manifest, over the window's life: what the hash cache saves.
+  std::int64_t hashed_bytes = 0;
 
   // How far a walk of the patch server's tree may go before the flow gives
   // up on the server: far beyond any game client, short of what would
@@ -176,17 +181,28 @@ class TForm1 : public QWidget {
   struct FileToSync;
   void runFlow(FlowKind kind);
   bool connectAndWalk(FlowKind kind);
-  std::vector<FileToSync> planTransfers(const QStringList& fileList) const;
+  std::vector<FileToSync> planTransfers(const QStringList& fileList);
   bool fetchWithRetries(FlowKind kind, const FileToSync& file);
   bool waitBeforeTry(size_t attempt, std::chrono::seconds wait);
   std::unique_ptr<TSftpSession>& flowSession(FlowKind kind);
   void reconnect(FlowKind kind);
+  void fetchVerified(TSftpSession& session, const FileToSync& file, bool& refetched);
   void fetchFile(TSftpSession& session, const FileToSync& file);
   std::optional<partial_copy::Source> serverVersion(TSftpSession& session,
                                                     const std::string& remotePath);
   void countAsDone(const FileToSync& file, int64_t from);
   // The speed cap of the settings in KiB/s; 0 for none.
   int32_t storedSpeedLimit();
+  // The manifest: read from the patch server, checked against the local
+  // files, and its digests kept for the next run.
+  bool noteManifestFile(const QString& name, uint64_t size);
+  void loadManifest(TSftpSession& session);
+  QByteArray fetchSmallFile(TSftpSession& session, const QString& name, uint64_t size,
+                            qint64 maxBytes);
+  bool holdsManifestCopy(const GameFolder& folder, const manifest::Entry& entry);
+  void rememberFetchedDigest(const GameFolder& folder, const QString& relative,
+                             const QByteArray& sha256);
+  void saveHashCache();
   bool walkListing(fxp_names* names, TSftpSession& session, QStringList& fileList);
   void countListedEntries(int32_t count);
   void walkInto(const QString& name, TSftpSession& session);
@@ -237,6 +253,12 @@ class TForm1 : public QWidget {
     std::vector<int64_t> entriesInFolder;
     int64_t entriesInAll = 0;
     Clock::TimePoint walkDeadline;
+    // The manifest and its signature when the root listing holds them
+    // (their sizes), and the manifest once it is read and trusted.
+    std::optional<uint64_t> manifestSize;
+    std::optional<uint64_t> signatureSize;
+    std::optional<manifest::Manifest> manifest;
+    std::optional<HashCache> hashes;
   };
   std::optional<ActiveFlow> flow_;
 };

@@ -1,5 +1,6 @@
 // The patch update and the fresh install: list the patch server's tree, then
-// fetch every file whose local copy is missing or of another size.
+// fetch every file whose local copy is missing or of another size (or, with
+// the server's manifest, of another digest).
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -66,6 +67,7 @@ struct TForm1::FileToSync {
   QString remotePath;
   QString relativePath;
   int64_t listedSize = 0;
+  QByteArray sha256;  // the manifest's digest of the file; empty without a manifest
   bool fetch = false;
   std::optional<std::string> error;  // the line cannot be read; the flow stops there
 };
@@ -113,7 +115,12 @@ void TForm1::runFlow(FlowKind kind) {
   }
   customProgressBar(0);
 
+  struct SaveHashes {
+    TForm1& form;
+    ~SaveHashes() { form.saveHashCache(); }
+  } saveHashes{*this};
   const std::vector<FileToSync> files = planTransfers(update ? update_memo : remote_file_list);
+  if (flow_->closing) return;
   downloaded_bytes = 0;
   download_total = 0;
   for (const FileToSync& file : files)
@@ -150,10 +157,12 @@ void TForm1::runFlow(FlowKind kind) {
 
 // Fetches one file. When the connection is lost, a new one goes on with the
 // file where its partial copy ends, after a wait, a few times; then the
-// flow ends with the fetch's last failure. False when the player closed the
-// launcher meanwhile: there is nothing to report.
+// flow ends with the fetch's last failure. A file that does not match the
+// manifest is no lost connection: it is fetched again on the same one. False
+// when the player closed the launcher meanwhile: there is nothing to report.
 bool TForm1::fetchWithRetries(FlowKind kind, const FileToSync& file) {
   flow_->fileOffsetReached = 0;
+  bool refetched = false;   // after a mismatch with the manifest
   std::exception_ptr lost;  // the fetch's latest failure
   for (size_t retry = 0;; ++retry) {
     setStatus(kWhite, (kind == FlowKind::Update ? QStringLiteral("Updating ")
@@ -165,7 +174,7 @@ bool TForm1::fetchWithRetries(FlowKind kind, const FileToSync& file) {
         reconnect(kind);
         connected = true;
       }
-      fetchFile(*flowSession(kind), file);
+      fetchVerified(*flowSession(kind), file, refetched);
       return true;
     } catch (const std::exception& error) {
       if (flow_->closing) return false;
@@ -304,13 +313,15 @@ bool TForm1::connectAndWalk(FlowKind kind) {
   flow_->session = &session;
   attempt([&] { session.Connect(); });
   attempt([&] { session.ListDir(remote_root.toStdString()); });
+  if (ok && !flow_->closing) attempt([&] { loadManifest(session); });
   return ok && !flow_->closing;
 }
 
-std::vector<TForm1::FileToSync> TForm1::planTransfers(const QStringList& fileList) const {
+std::vector<TForm1::FileToSync> TForm1::planTransfers(const QStringList& fileList) {
   const GameFolder folder(flow_->gameFolder);
   std::vector<FileToSync> files;
   for (const QString& line : fileList) {
+    if (flow_->closing) break;  // comparing digests pumps messages: the player may have closed
     FileToSync file;
     file.line = line;
     try {
@@ -323,27 +334,61 @@ std::vector<TForm1::FileToSync> TForm1::planTransfers(const QStringList& fileLis
       break;
     }
     file.relativePath = file.remotePath.mid(remote_root.size() + 1);
-    file.fetch = file_list::needsFetch(folder.fileSize(file.relativePath), file.listedSize);
+    if (!flow_->manifest) {
+      file.fetch = file_list::needsFetch(folder.fileSize(file.relativePath), file.listedSize);
+    } else if (const manifest::Entry* entry = flow_->manifest->find(file.relativePath)) {
+      file.sha256 = entry->sha256;
+      file.fetch = !holdsManifestCopy(folder, *entry);
+    } else {
+      // What the manifest does not name is no file the operator published.
+      logLine(QStringLiteral("Skipping %1: the patch server's manifest does not name it")
+                  .arg(file.relativePath));
+      continue;
+    }
     files.push_back(file);
   }
   return files;
 }
 
+// A copy that does not match the manifest was spoilt on the way, on the disk
+// or by the server: it is fetched once more from its first byte, and a second
+// mismatch ends the flow. `refetched` is the file's across the new connections
+// of fetchWithRetries, so a connection lost during that fetch does not earn
+// the file a third.
+void TForm1::fetchVerified(TSftpSession& session, const FileToSync& file, bool& refetched) {
+  try {
+    fetchFile(session, file);
+  } catch (const ContentMismatch& mismatch) {
+    if (refetched) throw;
+    refetched = true;
+    logLine(QString::fromUtf8(mismatch.what()) + QStringLiteral("; fetching it once more"));
+    // What was fetched stays done: the file is added to the bytes to fetch.
+    download_total = file_list::addSizes(download_total, file.listedSize);
+    rate_.extend(file.listedSize);
+    flow_->fileOffsetReached = 0;
+    fetchFile(session, file);
+  }
+  rememberFetchedDigest(GameFolder(flow_->gameFolder), file.relativePath, file.sha256);
+}
+
 // The one place where a file's bytes pass from the server to its partial
 // copy: the fetch goes on from the copy when it is of the server's file as
-// it is now, and the bytes already there count as done.
+// it is now, and the bytes already there count as done. With the manifest's
+// digest, the whole file is checked, the bytes the copy kept too.
 void TForm1::fetchFile(TSftpSession& session, const FileToSync& file) {
   const std::string remotePath = file.remotePath.toStdString();
   GameFolder(flow_->gameFolder)
-      .replaceFile(file.relativePath, file.listedSize, serverVersion(session, remotePath),
-                   [&](TStream& stream, int64_t from) {
-                     countAsDone(file, from);
-                     pumpMessages();
-                     if (from > 0)
-                       session.DownloadStreamFrom(remotePath, stream, from);
-                     else
-                       session.DownloadStream(remotePath, stream, false);
-                   });
+      .replaceFile(
+          file.relativePath, file.listedSize, serverVersion(session, remotePath),
+          [&](TStream& stream, int64_t from) {
+            countAsDone(file, from);
+            pumpMessages();
+            if (from > 0)
+              session.DownloadStreamFrom(remotePath, stream, from);
+            else
+              session.DownloadStream(remotePath, stream, false);
+          },
+          file.sha256);
 }
 
 // The server's file as a partial copy records it; nothing when the server

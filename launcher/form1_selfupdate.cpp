@@ -142,7 +142,7 @@ bool TForm1::downloadLauncherBuild() {
 void TForm1::verifyDownloadedBuild(const QString& buildUrl) {
   const QString url = buildUrl + QStringLiteral(".sig");
   const QString signature = bodyOf(platform_.http.get(url), url);
-  verifyUpdateSignature(config_.updatePublicKey, contentOf(kUpdateFile), signature);
+  verifyUpdateSignature(config_.updatePublicKey, contentOf(kUpdateFile), signature, "the build");
 }
 
 }  // namespace quorrel

@@ -81,6 +81,7 @@ bool TForm1::walkListing(fxp_names* names, TSftpSession& session, QStringList& f
     const fxp_name& entry = names->names[index];
     const QString name = QString::fromUtf8(entry.filename);
     if (name == QStringLiteral(".") || name == QStringLiteral("..")) continue;
+    if (remote_subdir.isEmpty() && noteManifestFile(name, entry.attrs.size)) continue;
     QString unusable;
     if (!isUsableName(entry.filename, name))
       unusable = QStringLiteral("not a usable file name");

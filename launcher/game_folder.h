@@ -9,10 +9,19 @@
 #include <string>
 #include <vector>
 
+#include "exception.h"
+#include "hash_cache.h"
 #include "partial_copy.h"
 #include "stream.h"
 
 namespace quorrel {
+
+// A fetched file whose SHA-256 is not the one expected of it; it was not put
+// in place.
+class ContentMismatch : public Exception {
+ public:
+  using Exception::Exception;
+};
 
 // The game folder as the synchronisation writes it: every path is relative
 // to it, and nothing is created or written outside it, however the folders
@@ -34,14 +43,25 @@ class GameFolder {
   // in the target's place; otherwise the old file stays. A copy that an
   // earlier fetch of `source` left is gone on with: `fetch` is told the
   // offset it starts at and delivers the bytes from there on; any other copy
-  // is discarded (and without a source, every copy). A fetch that fails
-  // leaves its copy for the next one, unless it holds nothing, the server
-  // sent other than `size` bytes or the disk did not take them. More bytes
-  // than the disk has free are refused before anything is fetched, and the
-  // stream refuses any byte past `size`.
+  // is discarded (and without a source, every copy). With `sha256` (not
+  // empty), the whole copy, the bytes it kept included, must have that
+  // digest, or it is refused with ContentMismatch before it is put in place.
+  // A fetch that fails leaves its copy for the next one, unless it holds
+  // nothing, the server sent other than `size` bytes, the disk did not take
+  // them or the digest did not match. More bytes than the disk has free are
+  // refused before anything is fetched, and the stream refuses any byte past
+  // `size`.
   void replaceFile(const QString& relative, int64_t size,
                    const std::optional<partial_copy::Source>& source,
-                   const std::function<void(TStream&, int64_t from)>& fetch) const;
+                   const std::function<void(TStream&, int64_t from)>& fetch,
+                   const QByteArray& sha256 = {}) const;
+
+  // The size and times of the file there, or nothing when no file is there
+  // (links followed as fileSize follows them).
+  std::optional<FileStamp> stampOf(const QString& relative) const;
+  // The SHA-256 of the file there, reading it whole; `bytesRead` grows by
+  // what was read. InOutError when it cannot be read.
+  QByteArray sha256Of(const QString& relative, int64_t& bytesRead) const;
 
  private:
   // An open descriptor of the folder that holds `relative`'s last component.

@@ -18,6 +18,8 @@ class TransferRate {
 
   // A flow that will fetch `total` bytes begins at `start`.
   void begin(std::int64_t total, TimePoint start);
+  // The flow has `bytes` more to fetch than it began with.
+  void extend(std::int64_t bytes) { total_ += bytes; }
   // `done` bytes of the total are fetched at `now`.
   void update(std::int64_t done, TimePoint now);
   // `bytes` count as done without being fetched now (a partial copy's, that

@@ -26,8 +26,8 @@ const unsigned char* bytesOf(const QByteArray& data) {
 
 }  // namespace
 
-void verifyUpdateSignature(const QString& publicKeyBase64, const QByteArray& build,
-                           const QString& signatureBase64) {
+void verifyUpdateSignature(const QString& publicKeyBase64, const QByteArray& data,
+                           const QString& signatureBase64, const std::string& dataName) {
   const QByteArray key = fromBase64(publicKeyBase64, kPublicKeyBytes, "the update key");
   const QByteArray signature = fromBase64(signatureBase64, kSignatureBytes, "the signature");
   const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> publicKey(
@@ -38,9 +38,9 @@ void verifyUpdateSignature(const QString& publicKeyBase64, const QByteArray& bui
   if (!publicKey || !context ||
       EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, publicKey.get()) != 1)
     throw SignatureError("the update key is not an Ed25519 public key");
-  if (EVP_DigestVerify(context.get(), bytesOf(signature), signature.size(), bytesOf(build),
-                       build.size()) != 1)
-    throw SignatureError("the signature does not match the build");
+  if (EVP_DigestVerify(context.get(), bytesOf(signature), signature.size(), bytesOf(data),
+                       data.size()) != 1)
+    throw SignatureError("the signature does not match " + dataName);
 }
 
 }  // namespace quorrel

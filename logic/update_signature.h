@@ -7,16 +7,18 @@
 
 namespace quorrel {
 
-// A launcher build whose signature is missing, malformed or not the update key's.
+// A signed file (a launcher build, the patch server's manifest) whose
+// signature is missing, malformed or not the update key's.
 class SignatureError : public Exception {
  public:
   using Exception::Exception;
 };
 
 // Checks that `signatureBase64` (64 bytes in base64) is the Ed25519 signature
-// of `build` by `publicKeyBase64` (the key's 32 bytes in base64); surrounding
-// white space is ignored. SignatureError with the reason otherwise.
-void verifyUpdateSignature(const QString& publicKeyBase64, const QByteArray& build,
-                           const QString& signatureBase64);
+// of `data` by `publicKeyBase64` (the key's 32 bytes in base64); surrounding
+// white space is ignored. SignatureError with the reason otherwise, where
+// `dataName` ("the build") names what was signed.
+void verifyUpdateSignature(const QString& publicKeyBase64, const QByteArray& data,
+                           const QString& signatureBase64, const std::string& dataName);
 
 }  // namespace quorrel

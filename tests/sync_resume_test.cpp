@@ -1,5 +1,6 @@
 // Fetches that stop and go on: a lost connection is tried again and the file
-// resumed from its partial copy, also in a later run of the launcher.
+// resumed from its partial copy, also in a later run of the launcher, and
+// checked against the manifest over the whole file.
 #include <sys/stat.h>
 
 #include <QTimer>
@@ -346,6 +347,107 @@ TEST_F(ResumeTest, CloseDuringTheWaitEndsItAtOnce) {
   EXPECT_EQ(sleeper.retryWaits(), milliseconds(100));
   EXPECT_FALSE(logOf(form).contains("(try 3 of 4)"));
   EXPECT_GT(fs::file_size(copyOf(sync, "big.MPQ")), 0u);
+}
+
+// A fetch that goes on from a partial copy is checked against the manifest
+// over the whole file: a copy spoilt since it was written (a bad sector, say:
+// one byte of the kept ones, its length and record as they were) is caught,
+// discarded rather than gone on with again, and the file fetched whole.
+TEST_F(ResumeTest, ResumedFetchFromASpoiltPartialCopyIsCaughtAndFetchedWhole) {
+  SyncHarness sync;
+  const std::string content = randomBytes(24 * 1024 * 1024, 29);
+  const auto size = static_cast<int64_t>(content.size());
+  serveWithManifest(sync, {{"big.MPQ", content}});
+  TForm1& first = sync.start("game", false);
+  QTimer closer;
+  once(
+      closer, [&] { return first.downloaded_bytes > 0; }, [&] { first.exit->click(); });
+  sync.clickInstall();
+  const fs::path copy = copyOf(sync, "big.MPQ");
+  ASSERT_TRUE(fs::exists(copy));
+  const auto kept = static_cast<int64_t>(fs::file_size(copy));
+  ASSERT_GT(kept, 0);
+  ASSERT_LT(kept, size);
+  const std::string record = readBytes(recordOf(sync, "big.MPQ"));
+  std::string spoilt = readBytes(copy);
+  spoilt[kept / 2] ^= 0x10;
+  writeBytes(copy, spoilt);
+
+  TForm1& second = sync.start("game", false);  // the launcher started again
+  sync.clickInstall();
+
+  EXPECT_TRUE(sync.harness.messageBox.errors.empty())
+      << sync.harness.messageBox.errorTexts().join('|').toStdString();
+  EXPECT_EQ(sync.status(), "Ready to play!");
+  EXPECT_TRUE(readBytes(sync.local("big.MPQ")) == content);
+  EXPECT_EQ(record, partial_copy::recordText(serverVersion(sync, "big.MPQ")).toStdString());
+  EXPECT_EQ(resumedAt(second, "big.MPQ"), kept);
+  EXPECT_EQ(second.Memo1.filter("Going on with big.MPQ").size(), 1)
+      << "the spoilt copy is not gone on with twice:\n"
+      << logOf(second).toStdString();
+  EXPECT_EQ(second.Memo1.count("big.MPQ does not match the patch server's manifest; fetching it "
+                               "once more"),
+            1);
+  // The rest of the copy, then the whole file from its first byte.
+  EXPECT_EQ(fetchedBytes(second), (size - kept) + size);
+  EXPECT_EQ(second.downloaded_bytes, 2 * size);
+  EXPECT_EQ(second.progress_fg->width(), 760) << "the bar ends full";
+  EXPECT_TRUE(partialCopiesIn(sync.local("")).empty());
+}
+
+// A mismatch is no lost connection, and a connection lost during the fetch
+// once more that follows it is tried again as any other: the fetch goes on
+// from that fetch's own copy. One mismatch is all a file is allowed, however
+// many connections its fetches take.
+TEST_F(ResumeTest, ConnectionLostDuringTheFetchAfterAMismatchIsTriedAgain) {
+  const std::string published = randomBytes(48 * 1024 * 1024, 30);
+  const auto size = static_cast<int64_t>(published.size());
+  const QString mismatch = "big.MPQ does not match the patch server's manifest";
+  for (const bool repaired : {true, false}) {
+    SCOPED_TRACE(repaired ? "the server's file repaired after the first fetch" : "still spoilt");
+    SyncHarness sync;
+    serveWithManifest(sync, {{"big.MPQ", published}});
+    sync.serve("big.MPQ", withOneByteFlipped(published));
+    HookedSleeper sleeper;
+    sync.harness.windowSleeper = &sleeper;
+    TForm1& form = sync.start("game", false);
+    QTimer repair;
+    // A new file in the old one's place: the first fetch's open file keeps its bytes.
+    once(
+        repair, [&] { return repaired && form.downloaded_bytes >= size; },
+        [&] {
+          sync.serve("big.MPQ.new", published);
+          fs::rename(sync.patchTree / "big.MPQ.new", sync.patchTree / "big.MPQ");
+        });
+    QTimer crash;
+    once(
+        crash, [&] { return form.downloaded_bytes > size + size / 3; },
+        [&] { sync.server.stop(); });
+    sleeper.onSleep = [&] {
+      if (!sync.server.running()) sync.server.restart();
+    };
+    sync.clickInstall();
+
+    const QString log = logOf(form);
+    EXPECT_EQ(form.Memo1.count(mismatch + "; fetching it once more"), 1) << log.toStdString();
+    EXPECT_TRUE(log.contains("Connection lost; trying again in 2 s (try 2 of 4)"));
+    EXPECT_FALSE(log.contains("(try 3 of 4)"));
+    EXPECT_GT(resumedAt(form, "big.MPQ"), size / 3);
+    EXPECT_EQ(form.downloaded_bytes, 2 * size);
+    EXPECT_TRUE(partialCopiesIn(sync.local("")).empty());
+    if (repaired) {
+      EXPECT_TRUE(sync.harness.messageBox.errors.empty())
+          << sync.harness.messageBox.errorTexts().join('|').toStdString();
+      EXPECT_EQ(sync.status(), "Ready to play!");
+      EXPECT_TRUE(readBytes(sync.local("big.MPQ")) == published);
+      // The spoilt file whole, then the published one with what the crash cut short.
+      EXPECT_GE(fetchedBytes(form), 2 * size);
+      EXPECT_LE(fetchedBytes(form), 2 * size + size / 100);
+    } else {
+      EXPECT_EQ(sync.harness.messageBox.errorTexts(), QStringList{mismatch + "."});
+      EXPECT_FALSE(fs::exists(sync.local("big.MPQ")));
+    }
+  }
 }
 
 // The player's speed cap in the settings file reaches the library's rate

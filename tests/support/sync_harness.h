@@ -1,12 +1,15 @@
 #pragma once
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 
 #include "form_harness.h"
+#include "manifest.h"
 #include "sshd_server.h"
 
 namespace quorrel::testing {
@@ -72,5 +75,32 @@ class SyncHarness {
   fs::path dataHome;
   QString game;
 };
+
+// Relative path and content of every file a tree holds.
+using Tree = std::map<std::string, std::string>;
+
+inline QByteArray sha256(const std::string& bytes) {
+  return QCryptographicHash::hash(QByteArray::fromStdString(bytes), QCryptographicHash::Sha256);
+}
+
+inline std::string manifestOf(const Tree& tree) {
+  std::vector<manifest::Entry> entries;
+  for (const auto& [path, content] : tree)
+    entries.push_back({QString::fromStdString(path), int64_t(content.size()), sha256(content)});
+  return manifest::format(entries).toStdString();
+}
+
+// Serves `tree` and its manifest; the manifest's text.
+inline std::string serveWithManifest(SyncHarness& sync, const Tree& tree) {
+  for (const auto& [path, content] : tree) sync.serve(path, content);
+  const std::string text = manifestOf(tree);
+  sync.serve(manifest::kFileName.toStdString(), text);
+  return text;
+}
+
+inline std::string withOneByteFlipped(std::string bytes) {
+  bytes[bytes.size() / 2] ^= 0x10;
+  return bytes;
+}
 
 }  // namespace quorrel::testing

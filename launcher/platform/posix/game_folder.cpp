@@ -6,16 +6,19 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <QCryptographicHash>
 #include <QDir>
-#include <QFileInfo>
-
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <limits>
+#include <optional>
 #include <utility>
+#include <vector>
 
 #include "io_error.h"
 #include "partial_copy.h"
@@ -77,15 +80,59 @@ Descriptor openFolderIn(int parent, const QByteArray& name, const QByteArray& pa
   return folder;
 }
 
+// The status of `name` in `folder`, a link followed only where it leads to a
+// file inside the game folder; nothing when no file is there.
+std::optional<struct stat> fileStatus(int folder, const QByteArray& name, const QByteArray& path,
+                                      const QByteArray& rootPath) {
+  struct stat entry {};
+  if (::fstatat(folder, name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
+  if (S_ISLNK(entry.st_mode) &&
+      (!leadsInside(path, rootPath) || ::fstatat(folder, name.constData(), &entry, 0) != 0))
+    return std::nullopt;
+  if (!S_ISREG(entry.st_mode)) return std::nullopt;
+  return entry;
+}
+
+int64_t nanoseconds(const struct timespec& time) {
+  return int64_t{time.tv_sec} * 1000000000 + time.tv_nsec;
+}
+
+// Adds the bytes of the open file `fd` from its first one up to `end` (or to
+// its last, when it is shorter) to `hash`; returns how many it read.
+int64_t hashFromStart(QCryptographicHash& hash, int fd, const QByteArray& path, int64_t end) {
+  std::vector<char> buffer(1024 * 1024);
+  int64_t offset = 0;
+  while (offset < end) {
+    const size_t wanted = static_cast<size_t>(std::min<int64_t>(end - offset, buffer.size()));
+    const ssize_t got = ::pread(fd, buffer.data(), wanted, offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw InOutError::fromErrno(errno, "Cannot read " + text(path));
+    if (got == 0) break;
+    hash.addData(QByteArrayView(buffer.data(), got));
+    offset += got;
+  }
+  return offset;
+}
+
+// The SHA-256 of the open file `fd` from its first byte; `bytesRead` grows by what was read.
+QByteArray sha256OfDescriptor(int fd, const QByteArray& path, int64_t& bytesRead) {
+  QCryptographicHash hash(QCryptographicHash::Sha256);
+  bytesRead += hashFromStart(hash, fd, path, std::numeric_limits<int64_t>::max());
+  return hash.result();
+}
+
 // Writes a fetched file into its partial copy, never past the size the
-// listing gave it.
+// listing gave it, and hashes its bytes on the way when a digest is expected
+// of it.
 class ListedSizeStream : public TStream {
  public:
-  ListedSizeStream(int fd, QByteArray path, QString relative, int64_t size, int64_t from)
+  ListedSizeStream(int fd, QByteArray path, QString relative, int64_t size, int64_t from,
+                   QByteArray sha256)
       : fd_(fd),
         path_(std::move(path)),
         relative_(std::move(relative)),
         size_(size),
+        expected_(std::move(sha256)),
         position_(from),
         reached_(from) {}
   void setPosition(int64_t position) override { position_ = position; }
@@ -100,30 +147,78 @@ class ListedSizeStream : public TStream {
       worthless_ = true;
       throw InOutError::fromErrno(errno, "Cannot write " + text(path_));
     }
+    if (!expected_.isEmpty()) hashInOrder(buffer, count);
     position_ += count;
     reached_ = std::max(reached_, position_);
     return count;
   }
-  // Closes the file once it holds exactly the listed size.
+  // When a digest is expected of a fetch that goes on from a partial copy,
+  // the `kept` bytes of the copy are read back into the hash first: the
+  // digest is the whole file's, and a copy spoilt since it was written is
+  // found out.
+  void hashKeptBytes(int64_t kept) {
+    if (expected_.isEmpty() || kept == 0) return;
+    try {
+      hashed_ = hashFromStart(hash_, fd_.get(), path_, kept);
+    } catch (...) {
+      worthless_ = true;
+      throw;
+    }
+  }
+  // Closes the file once it holds exactly the listed size and, when a digest
+  // is expected, that digest.
   void finish() {
     if (reached_ != size_) {
       worthless_ = true;
       throw Exception("The server sent " + std::to_string(reached_) + " of the " +
                       std::to_string(size_) + " bytes listed for " + relative_.toStdString());
     }
+    if (!expected_.isEmpty()) checkDigest();
     if (::close(fd_.release()) != 0)
       throw InOutError::fromErrno(errno, "Cannot write " + text(path_));
   }
   // Whether the copy is worth nothing: the server sent other than the
-  // listed size, so it is of another file, or the disk did not take it.
+  // listed size, so it is of another file, the disk did not take it, or it
+  // is not the file the manifest names.
   bool worthless() const { return worthless_; }
   int64_t reached() const { return reached_; }
 
  private:
+  void hashInOrder(const void* buffer, int64_t count) {
+    if (position_ != hashed_) {
+      inOrder_ = false;
+      return;
+    }
+    hash_.addData(QByteArrayView(static_cast<const char*>(buffer), count));
+    hashed_ += count;
+  }
+  // Bytes that did not arrive in order are read back from the file instead.
+  QByteArray digest() {
+    if (inOrder_ && hashed_ == size_) return hash_.result();
+    int64_t bytesRead = 0;
+    return sha256OfDescriptor(fd_.get(), path_, bytesRead);
+  }
+  // A copy of other bytes, or one that cannot be read back, is never gone on
+  // with: a fetch once more starts from its first byte.
+  void checkDigest() {
+    try {
+      if (digest() != expected_)
+        throw ContentMismatch(relative_.toStdString() +
+                              " does not match the patch server's manifest");
+    } catch (...) {
+      worthless_ = true;
+      throw;
+    }
+  }
+
   Descriptor fd_;
   QByteArray path_;
   QString relative_;
   int64_t size_;
+  QByteArray expected_;
+  QCryptographicHash hash_{QCryptographicHash::Sha256};
+  int64_t hashed_ = 0;  // the bytes from the first that the hash has taken
+  bool inOrder_ = true;
   int64_t position_;
   int64_t reached_;
   bool worthless_ = false;
@@ -190,16 +285,18 @@ class GameFolder::PartialCopy {
 
   // The copy opened to go on at `from`; from 0 a new, empty one, recorded
   // as of `source`. The record goes last, so a copy whose record is missing
-  // or damaged is never taken for one of another file.
+  // or damaged is never taken for one of another file. Readable too: the
+  // digest of a fetch reads the kept bytes, and blocks that arrived out of
+  // order, back from the copy.
   Descriptor open(int64_t from, const std::optional<partial_copy::Source>& source) const {
     if (from > 0) {
-      Descriptor fd(::openat(folder_, copy_.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
+      Descriptor fd(::openat(folder_, copy_.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
       if (fd.get() < 0) throw InOutError::fromErrno(errno, "Cannot open " + text(copyPath_));
       return fd;
     }
     discard();
     Descriptor fd(::openat(folder_, copy_.constData(),
-                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+                           O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (fd.get() < 0) throw InOutError::fromErrno(errno, "Cannot create " + text(copyPath_));
     try {
       if (source) writeRecord(*source);
@@ -264,19 +361,32 @@ GameFolder::Parent GameFolder::openParent(const QString& relative) const {
 }
 
 int64_t GameFolder::fileSize(const QString& relative) const {
+  const std::optional<FileStamp> stamp = stampOf(relative);
+  return stamp ? stamp->size : -1;
+}
+
+std::optional<FileStamp> GameFolder::stampOf(const QString& relative) const {
   try {
     const Parent parent = openParent(relative);
-    struct stat entry {};
-    if (::fstatat(parent.folder.get(), parent.name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0)
-      return -1;
-    if (S_ISLNK(entry.st_mode) &&
-        (!leadsInside(parent.path(), rootPathOf(root_)) ||
-         ::fstatat(parent.folder.get(), parent.name.constData(), &entry, 0) != 0))
-      return -1;
-    return S_ISREG(entry.st_mode) ? static_cast<int64_t>(entry.st_size) : -1;
+    const std::optional<struct stat> entry =
+        fileStatus(parent.folder.get(), parent.name, parent.path(), rootPathOf(root_));
+    if (!entry) return std::nullopt;
+    return FileStamp{static_cast<int64_t>(entry->st_size), nanoseconds(entry->st_mtim),
+                     nanoseconds(entry->st_ctim)};
   } catch (const InOutError&) {
-    return -1;
+    return std::nullopt;
   }
+}
+
+QByteArray GameFolder::sha256Of(const QString& relative, int64_t& bytesRead) const {
+  const Parent parent = openParent(relative);
+  if (!fileStatus(parent.folder.get(), parent.name, parent.path(), rootPathOf(root_)))
+    throw InOutError(kFileNotFound, text(parent.path()) + " is no file inside the game folder");
+  // A link there was checked to lead inside the game folder just above.
+  const Descriptor file(
+      ::openat(parent.folder.get(), parent.name.constData(), O_RDONLY | O_CLOEXEC));
+  if (file.get() < 0) throw InOutError::fromErrno(errno, "Cannot open " + text(parent.path()));
+  return sha256OfDescriptor(file.get(), parent.path(), bytesRead);
 }
 
 int64_t GameFolder::freeSpace() const {
@@ -289,7 +399,8 @@ int64_t GameFolder::freeSpace() const {
 
 void GameFolder::replaceFile(const QString& relative, int64_t size,
                              const std::optional<partial_copy::Source>& source,
-                             const std::function<void(TStream&, int64_t from)>& fetch) const {
+                             const std::function<void(TStream&, int64_t from)>& fetch,
+                             const QByteArray& sha256) const {
   const Parent parent = openParent(relative);
   struct stat entry {};
   if (::fstatat(parent.folder.get(), parent.name.constData(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -306,8 +417,10 @@ void GameFolder::replaceFile(const QString& relative, int64_t size,
                                     " bytes; the disk of " + text(parent.folderPath) + " has " +
                                     std::to_string(freeBytes) + " bytes free");
 
-  ListedSizeStream stream(copy.open(from, source).release(), copy.path(), relative, size, from);
+  ListedSizeStream stream(copy.open(from, source).release(), copy.path(), relative, size, from,
+                          sha256);
   try {
+    stream.hashKeptBytes(from);
     fetch(stream, from);
     // Not synced to the disk: a file a crash leaves short has another size,
     // and the next run fetches it again.

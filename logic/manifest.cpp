@@ -1,0 +1,120 @@
+#include "manifest.h"
+
+#include <algorithm>
+
+namespace quorrel::manifest {
+
+namespace {
+
+const QByteArray kHeader = QByteArrayLiteral("quorrel-manifest 1");
+constexpr qsizetype kDigestHexDigits = 64;
+constexpr qsizetype kMaxSizeDigits = 19;  // the largest signed 64-bit count
+constexpr qsizetype kMaxLineBytes = kDigestHexDigits + 1 + kMaxSizeDigits + 1 + kMaxPathBytes;
+
+bool isLowerHex(const QByteArray& text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+bool isDecimal(const QByteArray& text) {
+  return !text.isEmpty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Why `path` cannot name a file below the game folder, or empty when it can.
+// A path must lead to the same place on every system, and never out of the folder.
+QString pathProblem(const QByteArray& path) {
+  if (path.isEmpty()) return QStringLiteral("the path is empty");
+  if (path.size() > kMaxPathBytes)
+    return QStringLiteral("the path is longer than %1 bytes").arg(kMaxPathBytes);
+  if (QString::fromUtf8(path).toUtf8() != path) return QStringLiteral("the path is not UTF-8");
+  if (std::any_of(path.begin(), path.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }))
+    return QStringLiteral("the path holds a control character");
+  if (path.contains('\\')) return QStringLiteral("the path holds a backslash");
+  if (path.startsWith('/')) return QStringLiteral("the path is absolute");
+  for (const QByteArray& component : path.split('/')) {
+    if (component.isEmpty()) return QStringLiteral("the path holds an empty folder name");
+    if (component == "." || component == "..")
+      return QStringLiteral("the path holds \"%1\"").arg(QString::fromLatin1(component));
+  }
+  return {};
+}
+
+[[noreturn]] void refuseLine(qsizetype number, const QString& reason) {
+  throw ManifestError(
+      QStringLiteral("Line %1 of the manifest: %2").arg(number).arg(reason).toStdString());
+}
+
+Entry parseEntry(const QByteArray& line, qsizetype number) {
+  const qsizetype firstSpace = line.indexOf(' ');
+  const qsizetype secondSpace = firstSpace < 0 ? -1 : line.indexOf(' ', firstSpace + 1);
+  if (secondSpace < 0) refuseLine(number, QStringLiteral("not a digest, a size and a path"));
+  const QByteArray digest = line.left(firstSpace);
+  const QByteArray size = line.mid(firstSpace + 1, secondSpace - firstSpace - 1);
+  const QByteArray path = line.mid(secondSpace + 1);
+  if (digest.size() != kDigestHexDigits || !isLowerHex(digest))
+    refuseLine(number, QStringLiteral("the digest is not 64 lower-case hex digits"));
+  bool sizeOk = isDecimal(size) && size.size() <= kMaxSizeDigits &&
+                (size.size() == 1 || !size.startsWith('0'));
+  const std::int64_t bytes = sizeOk ? size.toLongLong(&sizeOk) : 0;
+  if (!sizeOk) refuseLine(number, QStringLiteral("the size is not a decimal byte count"));
+  if (const QString problem = pathProblem(path); !problem.isEmpty()) refuseLine(number, problem);
+  return {QString::fromUtf8(path), bytes, QByteArray::fromHex(digest)};
+}
+
+QByteArray lineOf(const Entry& entry) {
+  return entry.sha256.toHex() + ' ' + QByteArray::number(entry.size) + ' ' + entry.path.toUtf8() +
+         '\n';
+}
+
+}  // namespace
+
+Manifest Manifest::parse(const QByteArray& text) {
+  if (text.size() > kMaxBytes)
+    throw ManifestError("The manifest is larger than " + std::to_string(kMaxBytes) + " bytes");
+  if (!text.isEmpty() && !text.endsWith('\n'))
+    throw ManifestError("The manifest ends in the middle of a line");
+  Manifest manifest;
+  qsizetype number = 0;
+  for (qsizetype start = 0; start < text.size();) {
+    const qsizetype end = text.indexOf('\n', start);
+    const QByteArray line = text.mid(start, end - start);
+    start = end + 1;
+    ++number;
+    if (line.size() > kMaxLineBytes)
+      refuseLine(number, QStringLiteral("longer than %1 bytes").arg(kMaxLineBytes));
+    if (number == 1) {
+      if (line != kHeader)
+        refuseLine(number, QStringLiteral("not \"%1\"").arg(QString::fromLatin1(kHeader)));
+      continue;
+    }
+    Entry entry = parseEntry(line, number);
+    if (manifest.byPath_.contains(entry.path))
+      refuseLine(number, QStringLiteral("%1 is listed twice").arg(entry.path));
+    manifest.byPath_.insert(entry.path, qsizetype(manifest.entries_.size()));
+    manifest.entries_.push_back(std::move(entry));
+  }
+  if (number == 0) throw ManifestError("The manifest is empty");
+  return manifest;
+}
+
+const Entry* Manifest::find(const QString& path) const {
+  const auto found = byPath_.constFind(path);
+  return found == byPath_.constEnd() ? nullptr : &entries_[*found];
+}
+
+QByteArray format(std::vector<Entry> entries) {
+  std::sort(entries.begin(), entries.end(),
+            [](const Entry& a, const Entry& b) { return a.path.toUtf8() < b.path.toUtf8(); });
+  QByteArray text = kHeader + '\n';
+  for (const Entry& entry : entries) {
+    if (const QString problem = pathProblem(entry.path.toUtf8()); !problem.isEmpty())
+      throw ManifestError(entry.path.toStdString() + ": " + problem.toStdString());
+    text += lineOf(entry);
+  }
+  Manifest::parse(text);  // what the launcher would refuse is never published
+  return text;
+}
+
+}  // namespace quorrel::manifest

@@ -1,0 +1,119 @@
+// The manifest an operator publishes beside the patch tree, as the launcher reads it.
+#include <gtest/gtest.h>
+
+#include <QCryptographicHash>
+
+#include "manifest.h"
+
+namespace quorrel::testing {
+namespace {
+
+const QByteArray kHeader = "quorrel-manifest 1\n";
+const QByteArray kDigest = QByteArray(64, 'a');  // 64 lower-case hex digits
+
+QByteArray line(const QByteArray& digest, const QByteArray& size, const QByteArray& path) {
+  return digest + ' ' + size + ' ' + path + '\n';
+}
+
+TEST(ManifestTest, ReadsEveryFilesPathSizeAndDigest) {
+  const QByteArray digest = QCryptographicHash::hash("x", QCryptographicHash::Sha256);
+  const manifest::Manifest parsed = manifest::Manifest::parse(
+      kHeader + line(digest.toHex(), "9223372036854775807", "Data/with space.MPQ") +
+      line(kDigest, "0", "Größe/ünïcødé.txt") + line(kDigest, "1", ".../dots.txt"));
+  ASSERT_EQ(parsed.entries().size(), 3u);
+  const manifest::Entry* spaced = parsed.find("Data/with space.MPQ");
+  ASSERT_NE(spaced, nullptr);
+  EXPECT_EQ(spaced->size, std::numeric_limits<std::int64_t>::max());
+  EXPECT_EQ(spaced->sha256, digest);
+  EXPECT_NE(parsed.find(QString::fromUtf8("Größe/ünïcødé.txt")), nullptr);
+  EXPECT_NE(parsed.find("..."
+                        "/dots.txt"),
+            nullptr);
+  EXPECT_EQ(parsed.find("Data/with"), nullptr);
+  EXPECT_EQ(parsed.find("data/with space.MPQ"), nullptr);  // paths are compared exactly
+  EXPECT_TRUE(manifest::Manifest::parse(kHeader).entries().empty());
+}
+
+struct HostileCase {
+  const char* name;
+  QByteArray text;
+  const char* reason;  // part of the error's message
+};
+
+const HostileCase kHostile[] = {
+    {"Empty", "", "is empty"},
+    {"NoHeader", line(kDigest, "1", "a"), "Line 1 of the manifest: not \"quorrel-manifest 1\""},
+    {"OtherVersion", "quorrel-manifest 2\n", "Line 1"},
+    {"LastLineCut", kHeader + kDigest + " 1 a", "ends in the middle of a line"},
+    {"CarriageReturns", "quorrel-manifest 1\r\n", "Line 1"},
+    {"EmptyLine", kHeader + "\n", "Line 2 of the manifest: not a digest, a size and a path"},
+    {"NoPath", kHeader + kDigest + " 1\n", "not a digest, a size and a path"},
+    {"ParentFolder", kHeader + line(kDigest, "1", "../outside"), "the path holds \"..\""},
+    {"ParentFolderInside", kHeader + line(kDigest, "1", "Data/../../x"), "holds \"..\""},
+    {"CurrentFolder", kHeader + line(kDigest, "1", "./a"), "the path holds \".\""},
+    {"Absolute", kHeader + line(kDigest, "1", "/etc/passwd"), "the path is absolute"},
+    {"DoubleSlash", kHeader + line(kDigest, "1", "Data//a"), "an empty folder name"},
+    {"TrailingSlash", kHeader + line(kDigest, "1", "Data/"), "an empty folder name"},
+    {"Backslash", kHeader + line(kDigest, "1", "..\\..\\x"), "the path holds a backslash"},
+    {"ControlCharacter", kHeader + line(kDigest, "1", "a\tb"), "a control character"},
+    {"NulInPath", kHeader + line(kDigest, "1", QByteArray("a\0b", 3)), "a control character"},
+    {"NotUtf8", kHeader + line(kDigest, "1", "\xff\xfe"), "the path is not UTF-8"},
+    {"Duplicate", kHeader + line(kDigest, "1", "a") + line(kDigest, "2", "a"),
+     "Line 3 of the manifest: a is listed twice"},
+    {"ShortDigest", kHeader + line(QByteArray(63, 'a'), "1", "a"), "not 64 lower-case hex"},
+    {"LongDigest", kHeader + line(QByteArray(65, 'a'), "1", "a"), "not 64 lower-case hex"},
+    {"UpperCaseDigest", kHeader + line(QByteArray(64, 'A'), "1", "a"), "not 64 lower-case hex"},
+    {"NotHex", kHeader + line(QByteArray(63, 'a') + 'g', "1", "a"), "not 64 lower-case hex"},
+    {"NegativeSize", kHeader + line(kDigest, "-1", "a"), "not a decimal byte count"},
+    {"SignedSize", kHeader + line(kDigest, "+1", "a"), "not a decimal byte count"},
+    {"LeadingZero", kHeader + line(kDigest, "01", "a"), "not a decimal byte count"},
+    {"SizeBeyond64Bits", kHeader + line(kDigest, "9223372036854775808", "a"),
+     "not a decimal byte count"},
+    {"HugeSize", kHeader + line(kDigest, "99999999999999999999999", "a"),
+     "not a decimal byte count"},
+    {"HugeLine", kHeader + line(kDigest, "1", QByteArray(8000, 'a')),
+     "Line 2 of the manifest: longer than"},
+    {"HugePath", kHeader + line(kDigest, "1", QByteArray(4097, 'a')), "longer than 4096 bytes"},
+    {"HugeManifest", QByteArray(manifest::kMaxBytes + 1, '\n'), "larger than"},
+};
+
+class HostileManifestTest : public ::testing::TestWithParam<HostileCase> {};
+
+TEST_P(HostileManifestTest, IsRefusedWithTheReason) {
+  try {
+    manifest::Manifest::parse(GetParam().text);
+    FAIL() << "accepted";
+  } catch (const ManifestError& error) {
+    EXPECT_NE(std::string(error.what()).find(GetParam().reason), std::string::npos) << error.what();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HostileManifestTest, ::testing::ValuesIn(kHostile),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// What the tool writes, the launcher reads back: in path order, so two
+// manifests of one tree are equal and of two trees diff line by line.
+TEST(ManifestTest, FormatIsSortedAndReadBack) {
+  const QByteArray a = QCryptographicHash::hash("a", QCryptographicHash::Sha256);
+  const QByteArray b = QCryptographicHash::hash("b", QCryptographicHash::Sha256);
+  const QByteArray text =
+      manifest::format({{"b/x y", 2, b}, {"a", 1, a}, {QString::fromUtf8("Ä"), 3, a}});
+  EXPECT_EQ(text, kHeader + line(a.toHex(), "1", "a") + line(b.toHex(), "2", "b/x y") +
+                      line(a.toHex(), "3", "Ä"));
+  const manifest::Manifest parsed = manifest::Manifest::parse(text);
+  ASSERT_NE(parsed.find("b/x y"), nullptr);
+  EXPECT_EQ(parsed.find("b/x y")->sha256, b);
+}
+
+TEST(ManifestTest, FormatRefusesWhatTheLauncherWouldRefuse) {
+  const QByteArray digest(32, 'x');
+  for (const char* path : {"../up", "/abs", "a\\b", "a\nb"}) {
+    SCOPED_TRACE(path);
+    EXPECT_THROW(manifest::format({{QString::fromUtf8(path), 1, digest}}), ManifestError);
+  }
+  EXPECT_THROW(manifest::format({{"a", 1, digest}, {"a", 1, digest}}), ManifestError);
+  EXPECT_THROW(manifest::format({{"a", -1, digest}}), ManifestError);
+}
+
+}  // namespace
+}  // namespace quorrel::testing

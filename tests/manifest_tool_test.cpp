@@ -1,0 +1,130 @@
+// The operator's manifest tool: what it writes is what the launcher reads,
+// signed as tools/sign-update signs a build.
+#include <gtest/gtest.h>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <map>
+
+#include "manifest.h"
+#include "sshd_server.h"
+#include "update_signature.h"
+
+namespace quorrel::testing {
+namespace {
+
+QByteArray contentOf(const QString& path) {
+  QFile in(path);
+  return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+}
+
+// Prints as text when a comparison fails.
+std::string textOf(const QString& path) {
+  return contentOf(path).toStdString();
+}
+
+class ManifestToolTest : public ::testing::Test {
+ protected:
+  QString tree(const QString& relative = {}) const {
+    return root_.filePath(relative.isEmpty() ? "tree" : "tree/" + relative);
+  }
+  void put(const QString& relative, const QByteArray& content) {
+    QDir().mkpath(QFileInfo(tree(relative)).path());
+    QFile out(tree(relative));
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(content);
+  }
+  CommandResult makeManifest(const QString& key = {}) const {
+    std::vector<std::string> command = {MAKE_MANIFEST, tree().toStdString()};
+    if (!key.isEmpty()) command.push_back(key.toStdString());
+    return runCommand(command);
+  }
+  QString manifestFile() const { return tree(manifest::kFileName); }
+  QString signatureFile() const { return tree(manifest::kSignatureFileName); }
+
+  QTemporaryDir root_;
+};
+
+// The files the launcher's walk fetches: hidden ones too, links to files as
+// their files, nothing through a link to a folder, and not the manifest and
+// its signature at the root.
+TEST_F(ManifestToolTest, WritesEveryFileTheLauncherFetches) {
+  const std::map<QString, QByteArray> files = {
+      {"WoW.exe", "MZ game client"},
+      {"Data/with space.MPQ", QByteArray(300000, 'd')},
+      {".../dots.txt", "three dots"},
+      {QString::fromUtf8("Größe/ünïcødé.txt"), "non-ascii"},
+      {"Data/" + manifest::kFileName, "a game file of that name, below the root"},
+      {"Empty.MPQ", ""},
+  };
+  for (const auto& [path, content] : files) put(path, content);
+  put(manifest::kFileName, "an old manifest");
+  put(manifest::kSignatureFileName, "an old signature");
+  ASSERT_TRUE(QFile::link("WoW.exe", tree("linked.exe")));
+  ASSERT_TRUE(QFile::link(tree("Data"), tree("LinkedData")));
+
+  const CommandResult made = makeManifest();
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  const manifest::Manifest written = manifest::Manifest::parse(contentOf(manifestFile()));
+  std::map<QString, QByteArray> expected = files;
+  expected["linked.exe"] = files.at("WoW.exe");
+  ASSERT_EQ(written.entries().size(), expected.size());
+  for (const auto& [path, content] : expected) {
+    SCOPED_TRACE(path.toStdString());
+    const manifest::Entry* entry = written.find(path);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->size, content.size());
+    EXPECT_EQ(entry->sha256, QCryptographicHash::hash(content, QCryptographicHash::Sha256));
+  }
+  EXPECT_FALSE(QFileInfo::exists(signatureFile())) << "an old signature would not match";
+
+  const std::string first = textOf(manifestFile());
+  ASSERT_EQ(makeManifest().exitCode, 0);
+  EXPECT_EQ(textOf(manifestFile()), first) << "one tree, one manifest";
+  const std::string relative = "cd '" + root_.path().toStdString() + "' && " MAKE_MANIFEST " tree";
+  ASSERT_EQ(runCommand({"sh", "-c", relative}).exitCode, 0);
+  EXPECT_EQ(textOf(manifestFile()), first) << "a folder named relative to where it runs";
+}
+
+// One scheme: Ed25519 signatures are deterministic, so the tool's signature
+// is byte for byte the one sign-update makes of the same manifest.
+TEST_F(ManifestToolTest, SignsAsSignUpdateDoes) {
+  put("WoW.exe", "MZ game client");
+  const QString key = root_.filePath("update-key.pem");
+  const CommandResult keygen = runCommand({QUORREL_SIGN_TOOL, "keygen", key.toStdString()});
+  ASSERT_EQ(keygen.exitCode, 0) << keygen.err;
+
+  const CommandResult made = makeManifest(key);
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  const QByteArray text = contentOf(manifestFile());
+  const QByteArray signature = contentOf(signatureFile());
+  EXPECT_NO_THROW(verifyUpdateSignature(QString::fromStdString(keygen.out), text,
+                                        QString::fromLatin1(signature), "the manifest"));
+  const QString copy = root_.filePath("copy");
+  ASSERT_TRUE(QFile::copy(manifestFile(), copy));
+  ASSERT_EQ(runCommand({QUORREL_SIGN_TOOL, "sign", key.toStdString(), copy.toStdString()}).exitCode,
+            0);
+  EXPECT_EQ(textOf(copy + ".sig"), signature.toStdString());
+}
+
+TEST_F(ManifestToolTest, RefusesWhatTheLauncherCouldNotUse) {
+  put("WoW.exe", "MZ game client");
+  const QString notAKey = root_.filePath("not-a-key.pem");
+  QFile(notAKey).open(QIODevice::WriteOnly);
+  const CommandResult badKey = makeManifest(notAKey);
+  EXPECT_EQ(badKey.exitCode, 1);
+  EXPECT_NE(badKey.err.find("is not an Ed25519 private key"), std::string::npos) << badKey.err;
+  EXPECT_FALSE(QFileInfo::exists(manifestFile()));
+
+  put("Data/back\\slash.MPQ", "a name the launcher skips");
+  const CommandResult badName = makeManifest();
+  EXPECT_EQ(badName.exitCode, 1);
+  EXPECT_NE(badName.err.find("Data/back\\slash.MPQ: the path holds a backslash"), std::string::npos)
+      << badName.err;
+  EXPECT_FALSE(QFileInfo::exists(manifestFile()));
+}
+
+}  // namespace
+}  // namespace quorrel::testing
