@@ -3,7 +3,9 @@
 // checked against the manifest over the whole file.
 #include <sys/stat.h>
 
+#include <QProcess>
 #include <QTimer>
+#include <csignal>
 
 #include "partial_copy.h"
 #include "sync_harness.h"
@@ -174,6 +176,74 @@ TEST_F(ResumeTest, InstallStoppedInTheMiddleOfAFileGoesOnFromItsPartialCopyNextT
   EXPECT_EQ(second.downloaded_bytes, size);
   EXPECT_TRUE(partialCopiesIn(sync.local("")).empty());
 }
+
+#ifndef _WIN32
+// Waits until the partial copy `copy` holds at least `bytes` while `launcher`
+// runs; false when the launcher ends first, or when minutes pass.
+bool waitUntilCopyHolds(QProcess& launcher, const fs::path& copy, int64_t bytes) {
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  while (std::chrono::steady_clock::now() < giveUp) {
+    std::error_code notYetThere;
+    const uintmax_t length = fs::file_size(copy, notYetThere);
+    if (!notYetThere && length >= static_cast<uintmax_t>(bytes)) return true;
+    if (launcher.state() == QProcess::NotRunning || launcher.waitForFinished(10)) return false;
+  }
+  return false;
+}
+
+// A launcher killed in the middle of a file runs none of its own code on the
+// way out: what it wrote of the file and the record written before stay as
+// they were, and the next launcher goes on from there.
+TEST_F(ResumeTest, LauncherKilledInTheMiddleOfAFileLeavesACopyTheNextInstallGoesOnFrom) {
+  SyncHarness sync;
+  const std::string content = randomBytes(32 * 1024 * 1024, 29);
+  const auto size = static_cast<int64_t>(content.size());
+  sync.serve("Data/big.MPQ", content);
+  sync.game = sync.harness.makeFolder("game", false);
+  QProcess first;
+  // What the killed launcher leaves in its temporary folder goes with the test's.
+  const QString scratch = sync.harness.path("first-launcher");
+  QDir().mkpath(scratch);
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("TMPDIR", scratch);
+  first.setProcessEnvironment(environment);
+  first.setProcessChannelMode(QProcess::ForwardedChannels);
+  // Capped, so that the test finds it in the middle of the file on any machine.
+  const QString speedLimitKiB = "4096";
+  first.start(SYNC_CHILD, {QString::fromStdString(sync.server.host()),
+                           QString::number(sync.server.port()), sync.remoteRoot(), sync.game,
+                           QString::fromStdString(sync.dataHome.string()), speedLimitKiB});
+  ASSERT_TRUE(first.waitForStarted()) << first.errorString().toStdString();
+
+  const fs::path copy = copyOf(sync, "Data/big.MPQ");
+  ASSERT_TRUE(waitUntilCopyHolds(first, copy, size / 4))
+      << "the first launcher ended, or fetched too little, before it was to be killed";
+  ASSERT_EQ(::kill(static_cast<pid_t>(first.processId()), SIGKILL), 0);
+  ASSERT_TRUE(first.waitForFinished());
+  EXPECT_EQ(first.exitStatus(), QProcess::CrashExit);
+
+  EXPECT_FALSE(fs::exists(sync.local("Data/big.MPQ")));
+  const auto kept = static_cast<int64_t>(fs::file_size(copy));
+  ASSERT_GE(kept, size / 4);
+  ASSERT_LT(kept, size);
+  EXPECT_TRUE(readBytes(copy) == content.substr(0, kept));
+  EXPECT_EQ(partial_copy::parseRecord(
+                QByteArray::fromStdString(readBytes(recordOf(sync, "Data/big.MPQ")))),
+            serverVersion(sync, "Data/big.MPQ"));
+
+  TForm1& second = sync.start("game", false);  // the launcher started again
+  sync.clickInstall();
+
+  EXPECT_TRUE(sync.harness.messageBox.errors.empty())
+      << sync.harness.messageBox.errorTexts().join('|').toStdString();
+  EXPECT_EQ(sync.status(), "Ready to play!");
+  EXPECT_TRUE(readBytes(sync.local("Data/big.MPQ")) == content);
+  EXPECT_EQ(resumedAt(second, "Data/big.MPQ"), kept);
+  EXPECT_EQ(fetchedBytes(second), size - kept);
+  EXPECT_EQ(second.downloaded_bytes, size);
+  EXPECT_TRUE(partialCopiesIn(sync.local("")).empty());
+}
+#endif
 
 // A server file that changed after the partial copy began makes the copy
 // worthless, even at the same size: it is discarded and the file fetched whole.

@@ -33,6 +33,34 @@ inline std::string randomBytes(size_t count, unsigned seed) {
   return bytes;
 }
 
+// The host keys the launcher remembers go to `dataHome`, a folder of the test.
+inline void rememberHostKeysIn(const fs::path& dataHome) {
+  qputenv("XDG_DATA_HOME", QByteArray::fromStdString(dataHome.string()));
+}
+
+// The window logs in to the patch server at `host`:`port` with the test account.
+inline void usePatchServer(FormHarness& harness, const std::string& host, int port) {
+  LauncherConfig& config = harness.config();
+  config.patchHost = QString::fromStdString(host);
+  config.patchPort = port;
+  config.patchAccount = QString::fromStdString(SshdServer::user());
+}
+
+// Starts the window on `game` with the patch tree at `remoteRoot`; the flows
+// are left for the caller to start.
+inline TForm1& startOnGameFolder(FormHarness& harness, const QString& game,
+                                 const QString& remoteRoot) {
+  harness.storeSetting("WoWPath", game);
+  TForm1& form = harness.start();
+  form.updateTimer->stop();
+  form.remote_root = remoteRoot;
+  return form;
+}
+
+inline void clickInstall(TForm1& form) {
+  QTest::mouseClick(form.install, Qt::LeftButton, {}, QPoint(70, 23));
+}
+
 // The real window against a real sshd that serves a patch tree.
 class SyncHarness {
  public:
@@ -41,22 +69,17 @@ class SyncHarness {
     fs::create_directories(patchTree);
     // The keys the launcher remembers go to a folder of this test.
     dataHome = server.dataDir().parent_path() / "data-home";
-    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(dataHome.string()));
-    LauncherConfig& config = harness.config();
-    config.patchHost = QString::fromStdString(server.host());
-    config.patchPort = server.port();
-    config.patchAccount = QString::fromStdString(SshdServer::user());
+    rememberHostKeysIn(dataHome);
+    usePatchServer(harness, server.host(), server.port());
   }
 
   // Starts the window on an existing game folder, with or without WoW.exe.
   TForm1& start(const QString& gameFolderName, bool withGame) {
     game = harness.makeFolder(gameFolderName, withGame);
-    harness.storeSetting("WoWPath", game);
-    TForm1& form = harness.start();
-    form.updateTimer->stop();  // the tests start the flows themselves
-    form.remote_root = QString::fromStdString(server.remoteDataDir() + "/upload");
-    return form;
+    return startOnGameFolder(harness, game, remoteRoot());
   }
+  // The patch tree as the launcher finds it on the server.
+  QString remoteRoot() const { return QString::fromStdString(server.remoteDataDir() + "/upload"); }
   fs::path local(const std::string& relative) const {
     return fs::path(game.toStdString()) / relative;
   }
@@ -64,9 +87,7 @@ class SyncHarness {
     writeBytes(patchTree / relative, content);
     server.chownToUser(server.dataDir());
   }
-  void clickInstall() {
-    QTest::mouseClick(harness.form().install, Qt::LeftButton, {}, QPoint(70, 23));
-  }
+  void clickInstall() { quorrel::testing::clickInstall(harness.form()); }
   QString status() { return harness.form().connstatus->text(); }
 
   SshdServer server;
