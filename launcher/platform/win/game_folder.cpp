@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <algorithm>
+#include <limits>
 
 #include <mutex>
 #include <set>
@@ -131,15 +132,47 @@ Handle openFolder(const QString& path, const QString& rootPath, bool isRoot) {
   return folder;
 }
 
+// Adds the bytes of the open file from its first one up to `end` (or to its
+// last, when it is shorter) to `hash`; returns how many it read.
+int64_t hashFromStart(QCryptographicHash& hash, HANDLE file, const QString& path, int64_t end) {
+  std::vector<char> buffer(1024 * 1024);
+  int64_t offset = 0;
+  while (offset < end) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+    const auto wanted = static_cast<DWORD>(std::min<int64_t>(end - offset, buffer.size()));
+    DWORD got = 0;
+    if (!ReadFile(file, buffer.data(), wanted, &got, &at)) {
+      if (GetLastError() == ERROR_HANDLE_EOF) break;
+      failWith(GetLastError(), "Cannot read " + text(path));
+    }
+    if (got == 0) break;
+    hash.addData(QByteArrayView(buffer.data(), got));
+    offset += got;
+  }
+  return offset;
+}
+
+// The SHA-256 of the open file from its first byte; `bytesRead` grows by what was read.
+QByteArray sha256OfHandle(HANDLE file, const QString& path, int64_t& bytesRead) {
+  QCryptographicHash hash(QCryptographicHash::Sha256);
+  bytesRead += hashFromStart(hash, file, path, std::numeric_limits<int64_t>::max());
+  return hash.result();
+}
+
 // Writes a fetched file into its partial copy, never past the size the
-// listing gave it.
+// listing gave it, and hashes its bytes on the way when a digest is expected
+// of it.
 class ListedSizeStream : public TStream {
  public:
-  ListedSizeStream(Handle file, QString path, QString relative, int64_t size, int64_t from)
+  ListedSizeStream(Handle file, QString path, QString relative, int64_t size, int64_t from,
+                   QByteArray sha256)
       : file_(std::move(file)),
         path_(std::move(path)),
         relative_(std::move(relative)),
         size_(size),
+        expected_(std::move(sha256)),
         position_(from),
         reached_(from) {}
   void setPosition(int64_t position) override { position_ = position; }
@@ -151,21 +184,38 @@ class ListedSizeStream : public TStream {
                       " bytes listed for " + relative_.toStdString());
     }
     writeAt(static_cast<const char*>(buffer), count);
+    if (!expected_.isEmpty()) hashInOrder(buffer, count);
     position_ += count;
     reached_ = std::max(reached_, position_);
     return count;
   }
-  // Closes the file once it holds exactly the listed size.
+  // When a digest is expected of a fetch that goes on from a partial copy,
+  // the `kept` bytes of the copy are read back into the hash first: the
+  // digest is the whole file's, and a copy spoilt since it was written is
+  // found out.
+  void hashKeptBytes(int64_t kept) {
+    if (expected_.isEmpty() || kept == 0) return;
+    try {
+      hashed_ = hashFromStart(hash_, file_.get(), path_, kept);
+    } catch (...) {
+      worthless_ = true;
+      throw;
+    }
+  }
+  // Closes the file once it holds exactly the listed size and, when a digest
+  // is expected, that digest.
   void finish() {
     if (reached_ != size_) {
       worthless_ = true;
       throw Exception("The server sent " + std::to_string(reached_) + " of the " +
                       std::to_string(size_) + " bytes listed for " + relative_.toStdString());
     }
+    if (!expected_.isEmpty()) checkDigest();
     if (!CloseHandle(file_.release())) failWith(GetLastError(), "Cannot write " + text(path_));
   }
   // Whether the copy is worth nothing: the server sent other than the
-  // listed size, so it is of another file, or the disk did not take it.
+  // listed size, so it is of another file, the disk did not take it, or it
+  // is not the file the manifest names.
   bool worthless() const { return worthless_; }
   int64_t reached() const { return reached_; }
   // Windows removes no file that is still open.
@@ -189,15 +239,68 @@ class ListedSizeStream : public TStream {
       done += put;
     }
   }
+  void hashInOrder(const void* buffer, int64_t count) {
+    if (position_ != hashed_) {
+      inOrder_ = false;
+      return;
+    }
+    hash_.addData(QByteArrayView(static_cast<const char*>(buffer), count));
+    hashed_ += count;
+  }
+  // Bytes that did not arrive in order are read back from the file instead.
+  QByteArray digest() {
+    if (inOrder_ && hashed_ == size_) return hash_.result();
+    int64_t bytesRead = 0;
+    return sha256OfHandle(file_.get(), path_, bytesRead);
+  }
+  // A copy of other bytes, or one that cannot be read back, is never gone on
+  // with: a fetch once more starts from its first byte.
+  void checkDigest() {
+    try {
+      if (digest() != expected_)
+        throw ContentMismatch(relative_.toStdString() +
+                              " does not match the patch server's manifest");
+    } catch (...) {
+      worthless_ = true;
+      throw;
+    }
+  }
 
   Handle file_;
   QString path_;
   QString relative_;
   int64_t size_;
+  QByteArray expected_;
+  QCryptographicHash hash_{QCryptographicHash::Sha256};
+  int64_t hashed_ = 0;
+  bool inOrder_ = true;
   int64_t position_;
   int64_t reached_;
   bool worthless_ = false;
 };
+
+// Opens the plain file at `path`: a link only where it leads inside the game
+// folder; nothing when no plain file is there.
+Handle openFileInside(const QString& path, const QString& rootPath,
+                      DWORD access = FILE_READ_ATTRIBUTES) {
+  const DWORD attributes = attributesOf(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      (isLink(attributes) && !resolvesInside(path, rootPath)))
+    return Handle();
+  Handle file(CreateFileW(wide(QDir::toNativeSeparators(path)), access,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (file.valid() && (!GetFileInformationByHandle(file.get(), &info) ||
+                       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)))
+    return Handle();
+  return file;
+}
+
+// Windows' file times count 100 ns steps.
+int64_t nanoseconds(const LARGE_INTEGER& time) {
+  return time.QuadPart * 100;
+}
 
 // Opens a plain file of the folder, never through a link.
 Handle openPlainFile(const QString& path, DWORD access, DWORD disposition) {
@@ -281,12 +384,12 @@ class GameFolder::PartialCopy {
   // or damaged is never taken for one of another file.
   Handle open(int64_t from, const std::optional<partial_copy::Source>& source) const {
     if (from > 0) {
-      Handle file = openPlainFile(copyPath_, GENERIC_WRITE, OPEN_EXISTING);
+      Handle file = openPlainFile(copyPath_, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
       if (!file.valid()) failWith(GetLastError(), "Cannot open " + text(copyPath_));
       return file;
     }
     discard();
-    Handle file = openPlainFile(copyPath_, GENERIC_WRITE, CREATE_NEW);
+    Handle file = openPlainFile(copyPath_, GENERIC_READ | GENERIC_WRITE, CREATE_NEW);
     if (!file.valid()) failWith(GetLastError(), "Cannot create " + text(copyPath_));
     try {
       if (source) writeRecord(*source);
@@ -368,21 +471,33 @@ GameFolder::Parent GameFolder::openParent(const QString& relative) const {
 }
 
 int64_t GameFolder::fileSize(const QString& relative) const {
+  const std::optional<FileStamp> stamp = stampOf(relative);
+  return stamp ? stamp->size : -1;
+}
+
+std::optional<FileStamp> GameFolder::stampOf(const QString& relative) const {
   try {
     const Parent parent = openParent(relative);
-    const DWORD attributes = attributesOf(parent.path());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return -1;
-    if (isLink(attributes) && !resolvesInside(parent.path(), rootPathOf(root_))) return -1;
-    const Handle file = openEntry(parent.path(), true);
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!file.valid() || !GetFileInformationByHandle(file.get(), &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-      return -1;
-    return static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) |
-                                info.nFileSizeLow);
+    const Handle file = openFileInside(parent.path(), rootPathOf(root_));
+    FILE_BASIC_INFO times{};
+    LARGE_INTEGER size{};
+    if (!file.valid() ||
+        !GetFileInformationByHandleEx(file.get(), FileBasicInfo, &times, sizeof times) ||
+        !GetFileSizeEx(file.get(), &size))
+      return std::nullopt;
+    return FileStamp{size.QuadPart, nanoseconds(times.LastWriteTime),
+                     nanoseconds(times.ChangeTime)};
   } catch (const InOutError&) {
-    return -1;
+    return std::nullopt;
   }
+}
+
+QByteArray GameFolder::sha256Of(const QString& relative, int64_t& bytesRead) const {
+  const Parent parent = openParent(relative);
+  const Handle file = openFileInside(parent.path(), rootPathOf(root_), GENERIC_READ);
+  if (!file.valid())
+    throw InOutError(kFileNotFound, text(parent.path()) + " is no file inside the game folder");
+  return sha256OfHandle(file.get(), parent.path(), bytesRead);
 }
 
 int64_t GameFolder::freeSpace() const {
@@ -391,7 +506,8 @@ int64_t GameFolder::freeSpace() const {
 
 void GameFolder::replaceFile(const QString& relative, int64_t size,
                              const std::optional<partial_copy::Source>& source,
-                             const std::function<void(TStream&, int64_t from)>& fetch) const {
+                             const std::function<void(TStream&, int64_t from)>& fetch,
+                             const QByteArray& sha256) const {
   const Parent parent = openParent(relative);
   const DWORD attributes = attributesOf(parent.path());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
@@ -405,8 +521,9 @@ void GameFolder::replaceFile(const QString& relative, int64_t size,
                                     " bytes; the disk of " + text(parent.folderPath) + " has " +
                                     std::to_string(freeBytes) + " bytes free");
 
-  ListedSizeStream stream(copy.open(from, source), copy.path(), relative, size, from);
+  ListedSizeStream stream(copy.open(from, source), copy.path(), relative, size, from, sha256);
   try {
+    stream.hashKeptBytes(from);
     fetch(stream, from);
     // Not flushed to the disk: a file a crash leaves short has another size,
     // and the next run fetches it again.
