@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "io_error.h"
+#include "listed_size_stream.h"
 #include "partial_copy.h"
 #include "posix/descriptor.h"
 
@@ -97,131 +98,29 @@ int64_t nanoseconds(const struct timespec& time) {
   return int64_t{time.tv_sec} * 1000000000 + time.tv_nsec;
 }
 
-// Adds the bytes of the open file `fd` from its first one up to `end` (or to
-// its last, when it is shorter) to `hash`; returns how many it read.
-int64_t hashFromStart(QCryptographicHash& hash, int fd, const QByteArray& path, int64_t end) {
-  std::vector<char> buffer(1024 * 1024);
-  int64_t offset = 0;
-  while (offset < end) {
-    const size_t wanted = static_cast<size_t>(std::min<int64_t>(end - offset, buffer.size()));
-    const ssize_t got = ::pread(fd, buffer.data(), wanted, offset);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) throw InOutError::fromErrno(errno, "Cannot read " + text(path));
-    if (got == 0) break;
-    hash.addData(QByteArrayView(buffer.data(), got));
-    offset += got;
-  }
-  return offset;
-}
-
-// The SHA-256 of the open file `fd` from its first byte; `bytesRead` grows by what was read.
-QByteArray sha256OfDescriptor(int fd, const QByteArray& path, int64_t& bytesRead) {
-  QCryptographicHash hash(QCryptographicHash::Sha256);
-  bytesRead += hashFromStart(hash, fd, path, std::numeric_limits<int64_t>::max());
-  return hash.result();
-}
-
-// Writes a fetched file into its partial copy, never past the size the
-// listing gave it, and hashes its bytes on the way when a digest is expected
-// of it.
-class ListedSizeStream : public TStream {
+// A file of the game folder by its descriptor.
+class DescriptorFile : public OpenFile {
  public:
-  ListedSizeStream(int fd, QByteArray path, QString relative, int64_t size, int64_t from,
-                   QByteArray sha256)
-      : fd_(fd),
-        path_(std::move(path)),
-        relative_(std::move(relative)),
-        size_(size),
-        expected_(std::move(sha256)),
-        position_(from),
-        reached_(from) {}
-  void setPosition(int64_t position) override { position_ = position; }
-  int64_t read(void*, int64_t) override { return 0; }  // a fetch only writes
-  int64_t write(const void* buffer, int64_t count) override {
-    if (position_ < 0 || count > size_ - position_) {
-      worthless_ = true;
-      throw Exception("The server sent more than the " + std::to_string(size_) +
-                      " bytes listed for " + relative_.toStdString());
-    }
-    if (posix::writeAll(fd_.get(), buffer, count, position_) != count) {
-      worthless_ = true;
+  DescriptorFile(int fd, QByteArray path) : fd_(fd), path_(std::move(path)) {}
+  void writeAt(int64_t offset, const char* bytes, int64_t count) override {
+    if (posix::writeAll(fd_.get(), bytes, count, offset) != count)
       throw InOutError::fromErrno(errno, "Cannot write " + text(path_));
-    }
-    if (!expected_.isEmpty()) hashInOrder(buffer, count);
-    position_ += count;
-    reached_ = std::max(reached_, position_);
-    return count;
   }
-  // When a digest is expected of a fetch that goes on from a partial copy,
-  // the `kept` bytes of the copy are read back into the hash first: the
-  // digest is the whole file's, and a copy spoilt since it was written is
-  // found out.
-  void hashKeptBytes(int64_t kept) {
-    if (expected_.isEmpty() || kept == 0) return;
-    try {
-      hashed_ = hashFromStart(hash_, fd_.get(), path_, kept);
-    } catch (...) {
-      worthless_ = true;
-      throw;
+  int64_t readAt(int64_t offset, char* buffer, int64_t capacity) override {
+    for (;;) {
+      const ssize_t got = ::pread(fd_.get(), buffer, static_cast<size_t>(capacity), offset);
+      if (got >= 0) return got;
+      if (errno != EINTR) throw InOutError::fromErrno(errno, "Cannot read " + text(path_));
     }
   }
-  // Closes the file once it holds exactly the listed size and, when a digest
-  // is expected, that digest.
-  void finish() {
-    if (reached_ != size_) {
-      worthless_ = true;
-      throw Exception("The server sent " + std::to_string(reached_) + " of the " +
-                      std::to_string(size_) + " bytes listed for " + relative_.toStdString());
-    }
-    if (!expected_.isEmpty()) checkDigest();
+  void close() override {
     if (::close(fd_.release()) != 0)
       throw InOutError::fromErrno(errno, "Cannot write " + text(path_));
   }
-  // Whether the copy is worth nothing: the server sent other than the
-  // listed size, so it is of another file, the disk did not take it, or it
-  // is not the file the manifest names.
-  bool worthless() const { return worthless_; }
-  int64_t reached() const { return reached_; }
 
  private:
-  void hashInOrder(const void* buffer, int64_t count) {
-    if (position_ != hashed_) {
-      inOrder_ = false;
-      return;
-    }
-    hash_.addData(QByteArrayView(static_cast<const char*>(buffer), count));
-    hashed_ += count;
-  }
-  // Bytes that did not arrive in order are read back from the file instead.
-  QByteArray digest() {
-    if (inOrder_ && hashed_ == size_) return hash_.result();
-    int64_t bytesRead = 0;
-    return sha256OfDescriptor(fd_.get(), path_, bytesRead);
-  }
-  // A copy of other bytes, or one that cannot be read back, is never gone on
-  // with: a fetch once more starts from its first byte.
-  void checkDigest() {
-    try {
-      if (digest() != expected_)
-        throw ContentMismatch(relative_.toStdString() +
-                              " does not match the patch server's manifest");
-    } catch (...) {
-      worthless_ = true;
-      throw;
-    }
-  }
-
   Descriptor fd_;
   QByteArray path_;
-  QString relative_;
-  int64_t size_;
-  QByteArray expected_;
-  QCryptographicHash hash_{QCryptographicHash::Sha256};
-  int64_t hashed_ = 0;  // the bytes from the first that the hash has taken
-  bool inOrder_ = true;
-  int64_t position_;
-  int64_t reached_;
-  bool worthless_ = false;
 };
 
 // The record beside a partial copy, or nothing when there is none or it
@@ -383,10 +282,12 @@ QByteArray GameFolder::sha256Of(const QString& relative, int64_t& bytesRead) con
   if (!fileStatus(parent.folder.get(), parent.name, parent.path(), rootPathOf(root_)))
     throw InOutError(kFileNotFound, text(parent.path()) + " is no file inside the game folder");
   // A link there was checked to lead inside the game folder just above.
-  const Descriptor file(
-      ::openat(parent.folder.get(), parent.name.constData(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) throw InOutError::fromErrno(errno, "Cannot open " + text(parent.path()));
-  return sha256OfDescriptor(file.get(), parent.path(), bytesRead);
+  const int fd = ::openat(parent.folder.get(), parent.name.constData(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw InOutError::fromErrno(errno, "Cannot open " + text(parent.path()));
+  DescriptorFile file(fd, parent.path());
+  QCryptographicHash hash(QCryptographicHash::Sha256);
+  bytesRead += hashFromStart(hash, file);
+  return hash.result();
 }
 
 int64_t GameFolder::freeSpace() const {
@@ -417,8 +318,9 @@ void GameFolder::replaceFile(const QString& relative, int64_t size,
                                     " bytes; the disk of " + text(parent.folderPath) + " has " +
                                     std::to_string(freeBytes) + " bytes free");
 
-  ListedSizeStream stream(copy.open(from, source).release(), copy.path(), relative, size, from,
-                          sha256);
+  ListedSizeStream stream(
+      std::make_unique<DescriptorFile>(copy.open(from, source).release(), copy.path()), relative,
+      size, from, sha256);
   try {
     stream.hashKeptBytes(from);
     fetch(stream, from);

@@ -14,6 +14,7 @@
 
 #include "game_folder.h"
 #include "io_error.h"
+#include "listed_size_stream.h"
 #include "partial_copy.h"
 
 // Windows has no openat(): a folder is reached by its path. Each folder on the
@@ -132,151 +133,44 @@ Handle openFolder(const QString& path, const QString& rootPath, bool isRoot) {
   return folder;
 }
 
-// Adds the bytes of the open file from its first one up to `end` (or to its
-// last, when it is shorter) to `hash`; returns how many it read.
-int64_t hashFromStart(QCryptographicHash& hash, HANDLE file, const QString& path, int64_t end) {
-  std::vector<char> buffer(1024 * 1024);
-  int64_t offset = 0;
-  while (offset < end) {
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
-    const auto wanted = static_cast<DWORD>(std::min<int64_t>(end - offset, buffer.size()));
-    DWORD got = 0;
-    if (!ReadFile(file, buffer.data(), wanted, &got, &at)) {
-      if (GetLastError() == ERROR_HANDLE_EOF) break;
-      failWith(GetLastError(), "Cannot read " + text(path));
-    }
-    if (got == 0) break;
-    hash.addData(QByteArrayView(buffer.data(), got));
-    offset += got;
-  }
-  return offset;
-}
-
-// The SHA-256 of the open file from its first byte; `bytesRead` grows by what was read.
-QByteArray sha256OfHandle(HANDLE file, const QString& path, int64_t& bytesRead) {
-  QCryptographicHash hash(QCryptographicHash::Sha256);
-  bytesRead += hashFromStart(hash, file, path, std::numeric_limits<int64_t>::max());
-  return hash.result();
-}
-
-// Writes a fetched file into its partial copy, never past the size the
-// listing gave it, and hashes its bytes on the way when a digest is expected
-// of it.
-class ListedSizeStream : public TStream {
+// A file of the game folder by its handle.
+class HandleFile : public OpenFile {
  public:
-  ListedSizeStream(Handle file, QString path, QString relative, int64_t size, int64_t from,
-                   QByteArray sha256)
-      : file_(std::move(file)),
-        path_(std::move(path)),
-        relative_(std::move(relative)),
-        size_(size),
-        expected_(std::move(sha256)),
-        position_(from),
-        reached_(from) {}
-  void setPosition(int64_t position) override { position_ = position; }
-  int64_t read(void*, int64_t) override { return 0; }  // a fetch only writes
-  int64_t write(const void* buffer, int64_t count) override {
-    if (position_ < 0 || count > size_ - position_) {
-      worthless_ = true;
-      throw Exception("The server sent more than the " + std::to_string(size_) +
-                      " bytes listed for " + relative_.toStdString());
-    }
-    writeAt(static_cast<const char*>(buffer), count);
-    if (!expected_.isEmpty()) hashInOrder(buffer, count);
-    position_ += count;
-    reached_ = std::max(reached_, position_);
-    return count;
-  }
-  // When a digest is expected of a fetch that goes on from a partial copy,
-  // the `kept` bytes of the copy are read back into the hash first: the
-  // digest is the whole file's, and a copy spoilt since it was written is
-  // found out.
-  void hashKeptBytes(int64_t kept) {
-    if (expected_.isEmpty() || kept == 0) return;
-    try {
-      hashed_ = hashFromStart(hash_, file_.get(), path_, kept);
-    } catch (...) {
-      worthless_ = true;
-      throw;
-    }
-  }
-  // Closes the file once it holds exactly the listed size and, when a digest
-  // is expected, that digest.
-  void finish() {
-    if (reached_ != size_) {
-      worthless_ = true;
-      throw Exception("The server sent " + std::to_string(reached_) + " of the " +
-                      std::to_string(size_) + " bytes listed for " + relative_.toStdString());
-    }
-    if (!expected_.isEmpty()) checkDigest();
-    if (!CloseHandle(file_.release())) failWith(GetLastError(), "Cannot write " + text(path_));
-  }
-  // Whether the copy is worth nothing: the server sent other than the
-  // listed size, so it is of another file, the disk did not take it, or it
-  // is not the file the manifest names.
-  bool worthless() const { return worthless_; }
-  int64_t reached() const { return reached_; }
-  // Windows removes no file that is still open.
-  void close() { file_ = Handle(); }
-
- private:
-  void writeAt(const char* bytes, int64_t count) {
+  HandleFile(Handle file, QString path) : file_(std::move(file)), path_(std::move(path)) {}
+  void writeAt(int64_t offset, const char* bytes, int64_t count) override {
     int64_t done = 0;
     while (done < count) {
-      OVERLAPPED at{};
-      const auto offset = static_cast<uint64_t>(position_ + done);
-      at.Offset = static_cast<DWORD>(offset);
-      at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+      OVERLAPPED at = overlappedAt(offset + done);
       DWORD put = 0;
       const auto chunk = static_cast<DWORD>(std::min<int64_t>(count - done, 1 << 30));
       const bool wrote = WriteFile(file_.get(), bytes + done, chunk, &put, &at);
-      if (!wrote || put == 0) {
-        worthless_ = true;
+      if (!wrote || put == 0)
         failWith(wrote ? ERROR_DISK_FULL : GetLastError(), "Cannot write " + text(path_));
-      }
       done += put;
     }
   }
-  void hashInOrder(const void* buffer, int64_t count) {
-    if (position_ != hashed_) {
-      inOrder_ = false;
-      return;
-    }
-    hash_.addData(QByteArrayView(static_cast<const char*>(buffer), count));
-    hashed_ += count;
+  int64_t readAt(int64_t offset, char* buffer, int64_t capacity) override {
+    OVERLAPPED at = overlappedAt(offset);
+    DWORD got = 0;
+    const auto wanted = static_cast<DWORD>(std::min<int64_t>(capacity, 1 << 30));
+    if (ReadFile(file_.get(), buffer, wanted, &got, &at)) return got;
+    if (GetLastError() == ERROR_HANDLE_EOF) return 0;
+    failWith(GetLastError(), "Cannot read " + text(path_));
   }
-  // Bytes that did not arrive in order are read back from the file instead.
-  QByteArray digest() {
-    if (inOrder_ && hashed_ == size_) return hash_.result();
-    int64_t bytesRead = 0;
-    return sha256OfHandle(file_.get(), path_, bytesRead);
+  void close() override {
+    if (!CloseHandle(file_.release())) failWith(GetLastError(), "Cannot write " + text(path_));
   }
-  // A copy of other bytes, or one that cannot be read back, is never gone on
-  // with: a fetch once more starts from its first byte.
-  void checkDigest() {
-    try {
-      if (digest() != expected_)
-        throw ContentMismatch(relative_.toStdString() +
-                              " does not match the patch server's manifest");
-    } catch (...) {
-      worthless_ = true;
-      throw;
-    }
+
+ private:
+  static OVERLAPPED overlappedAt(int64_t offset) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+    return at;
   }
 
   Handle file_;
   QString path_;
-  QString relative_;
-  int64_t size_;
-  QByteArray expected_;
-  QCryptographicHash hash_{QCryptographicHash::Sha256};
-  int64_t hashed_ = 0;
-  bool inOrder_ = true;
-  int64_t position_;
-  int64_t reached_;
-  bool worthless_ = false;
 };
 
 // Opens the plain file at `path`: a link only where it leads inside the game
@@ -494,10 +388,13 @@ std::optional<FileStamp> GameFolder::stampOf(const QString& relative) const {
 
 QByteArray GameFolder::sha256Of(const QString& relative, int64_t& bytesRead) const {
   const Parent parent = openParent(relative);
-  const Handle file = openFileInside(parent.path(), rootPathOf(root_), GENERIC_READ);
+  Handle file = openFileInside(parent.path(), rootPathOf(root_), GENERIC_READ);
   if (!file.valid())
     throw InOutError(kFileNotFound, text(parent.path()) + " is no file inside the game folder");
-  return sha256OfHandle(file.get(), parent.path(), bytesRead);
+  HandleFile opened(std::move(file), parent.path());
+  QCryptographicHash hash(QCryptographicHash::Sha256);
+  bytesRead += hashFromStart(hash, opened);
+  return hash.result();
 }
 
 int64_t GameFolder::freeSpace() const {
@@ -521,7 +418,8 @@ void GameFolder::replaceFile(const QString& relative, int64_t size,
                                     " bytes; the disk of " + text(parent.folderPath) + " has " +
                                     std::to_string(freeBytes) + " bytes free");
 
-  ListedSizeStream stream(copy.open(from, source), copy.path(), relative, size, from, sha256);
+  ListedSizeStream stream(std::make_unique<HandleFile>(copy.open(from, source), copy.path()),
+                          relative, size, from, sha256);
   try {
     stream.hashKeptBytes(from);
     fetch(stream, from);
@@ -532,7 +430,7 @@ void GameFolder::replaceFile(const QString& relative, int64_t size,
     // A copy is kept for the next fetch to go on from, unless it holds
     // nothing or is worth nothing: a full disk gets its space back.
     if (stream.worthless() || stream.reached() == 0) {
-      stream.close();
+      stream.abandon();
       copy.discard();
     }
     throw;
