@@ -31,6 +31,11 @@ namespace {
 
 // Long enough for the other run of the hand-over to end.
 constexpr std::chrono::milliseconds kHandOverWait{2000};
+// Windows does not let a program that still runs be replaced: when the old
+// launcher takes longer than the first wait to end, the copy is tried again
+// for a while before the hand-over gives up and starts the old build.
+constexpr std::chrono::milliseconds kReplaceRetryWait{500};
+constexpr int kReplaceTries = 20;
 // A version text this long is ignored, whatever number it holds.
 constexpr qsizetype kMaxVersionLength = 10;
 constexpr qint64 kMaxBuildBytes = qint64{256} * 1024 * 1024;
@@ -73,7 +78,13 @@ void TForm1::checkForLauncherUpdate() {
 void TForm1::finishHandOver() {
   if (ownProgramName(platform_.application.executablePath()) == kUpdateFile) {
     platform_.sleeper.sleep(kHandOverWait);
-    replaceMainExecutable(kUpdateFile, kMainExecutable);
+    for (int tries = 1; !replaceMainExecutable(kUpdateFile, kMainExecutable); ++tries) {
+      if (tries == kReplaceTries) {
+        logLine(QStringLiteral("Cannot replace %1; it may still be running").arg(kMainExecutable));
+        break;
+      }
+      platform_.sleeper.sleep(kReplaceRetryWait);
+    }
     platform_.shell.openFile(kMainExecutable);
     platform_.application.requestQuit();
   }

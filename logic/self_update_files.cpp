@@ -25,14 +25,14 @@ void makeExecutable(const QString& file) {
   QFile::setPermissions(file, QFile::permissions(file) | kExecutable);
 }
 
-void replaceMainExecutable(const QString& updateFile, const QString& mainExecutable) {
+bool replaceMainExecutable(const QString& updateFile, const QString& mainExecutable) {
   QFile update(updateFile);
   QSaveFile main(mainExecutable);
-  if (!update.open(QIODevice::ReadOnly) || !main.open(QIODevice::WriteOnly)) return;
+  if (!update.open(QIODevice::ReadOnly) || !main.open(QIODevice::WriteOnly)) return false;
   for (QByteArray block; !(block = update.read(kCopyBlockBytes)).isEmpty();) main.write(block);
   if (update.error() != QFile::NoError) main.cancelWriting();
   main.setPermissions(main.permissions() | kExecutable);
-  main.commit();
+  return main.commit();
 }
 
 QByteArray contentOf(const QString& file) {

@@ -24,8 +24,8 @@ void makeExecutable(const QString& file);
 
 // Copies `updateFile` beside `mainExecutable` under a temporary name and
 // renames it over, so the main executable is at every moment one whole
-// build. A failure leaves the old build in place and is not reported.
-void replaceMainExecutable(const QString& updateFile, const QString& mainExecutable);
+// build. Whether it did: a failure leaves the old build in place.
+bool replaceMainExecutable(const QString& updateFile, const QString& mainExecutable);
 
 // The whole content of `file`; Exception when it cannot be read.
 QByteArray contentOf(const QString& file);

@@ -688,6 +688,49 @@ const NameCase kNameCases[] = {
      Role::Neither},
 };
 
+// The old launcher may still run when the new build's first wait is over;
+// Windows refuses to replace a program that runs. A folder in the main
+// executable's place refuses the copy the same way on every system, until
+// it is gone.
+TEST_F(SelfUpdateTest, NewBuildWaitsForTheOldOneToLetGoOfItsFile) {
+  const QString mainFile = here + "/QuorrelLauncher";
+  const QString updateFile = here + "/quorrel_launcher";
+  ASSERT_TRUE(QDir().mkpath(mainFile + "/held"));
+  FormHarness::touch(updateFile, "new build");
+
+  LauncherRun launcher(updateFile, "https://unused.test", nullptr);
+  FakeSleeper& sleeper = launcher.harness.sleeper;
+  sleeper.whileAsleep = [&] {
+    if (sleeper.sleeps.size() == 3) QDir(mainFile).removeRecursively();  // the old one ends
+  };
+  launcher.start();
+  launcher.expectStartupCompleted();
+
+  using std::chrono::milliseconds;
+  EXPECT_EQ(sleeper.sleeps,
+            (std::vector{milliseconds(2000), milliseconds(500), milliseconds(500)}));
+  EXPECT_EQ(contentOf(mainFile), "new build");
+  EXPECT_EQ(launcher.harness.shell.openedFiles, QStringList{"QuorrelLauncher"});
+}
+
+TEST_F(SelfUpdateTest, NewBuildThatCannotReplaceTheOldOneGivesUpAndStartsIt) {
+  const QString mainFile = here + "/QuorrelLauncher";
+  const QString updateFile = here + "/quorrel_launcher";
+  ASSERT_TRUE(QDir().mkpath(mainFile + "/held"));
+  FormHarness::touch(updateFile, "new build");
+
+  LauncherRun launcher(updateFile, "https://unused.test", nullptr);
+  launcher.start();
+  launcher.expectStartupCompleted();
+
+  const std::vector<std::chrono::milliseconds>& sleeps = launcher.harness.sleeper.sleeps;
+  EXPECT_EQ(sleeps.size(), 20u);
+  EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), std::chrono::milliseconds(500)), 19);
+  EXPECT_TRUE(QFileInfo(mainFile).isDir());
+  EXPECT_EQ(launcher.harness.shell.openedFiles, QStringList{"QuorrelLauncher"});
+  EXPECT_EQ(launcher.harness.application.quitRequests, 1);
+}
+
 class OwnNameTest : public SelfUpdateTest, public ::testing::WithParamInterface<NameCase> {};
 
 TEST_P(OwnNameTest, DecidesTheRoleInTheHandOver) {

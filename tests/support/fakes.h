@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -94,7 +95,11 @@ struct FakeClock : Clock {
 
 struct FakeSleeper : Sleeper {
   std::vector<std::chrono::milliseconds> sleeps;
-  void sleep(std::chrono::milliseconds duration) override { sleeps.push_back(duration); }
+  std::function<void()> whileAsleep;  // what happens elsewhere during each sleep
+  void sleep(std::chrono::milliseconds duration) override {
+    sleeps.push_back(duration);
+    if (whileAsleep) whileAsleep();
+  }
 };
 
 // Answers every GET with `answer` (by default the launcher's own version, so
