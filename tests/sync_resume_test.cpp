@@ -1,8 +1,8 @@
 // Fetches that stop and go on: a lost connection is tried again and the file
 // resumed from its partial copy, also in a later run of the launcher.
-#include <sys/stat.h>
 
 #include <QTimer>
+#include <sstream>
 
 #include "partial_copy.h"
 #include "sync_harness.h"
@@ -84,15 +84,19 @@ fs::path recordOf(const SyncHarness& sync, const std::string& relative) {
 std::vector<std::string> partialCopiesIn(const fs::path& folder) {
   std::vector<std::string> found;
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder))
-    if (partial_copy::isPartialCopyName(QByteArray::fromStdString(entry.path().filename())))
+    if (partial_copy::isPartialCopyName(QByteArray::fromStdString(entry.path().filename().string())))
       found.push_back(entry.path().string());
   return found;
 }
 
+// The size and time that the server's own system gives the file.
 partial_copy::Source serverVersion(const SyncHarness& sync, const std::string& relative) {
-  struct stat served {};
-  EXPECT_EQ(::stat((sync.patchTree / relative).c_str(), &served), 0);
-  return {static_cast<int64_t>(served.st_size), static_cast<int64_t>(served.st_mtime)};
+  const CommandResult stat = runCommand({"stat", "-c", "%s %Y", (sync.patchTree / relative).string()});
+  EXPECT_EQ(stat.exitCode, 0) << stat.err;
+  int64_t size = -1;
+  int64_t modified = -1;
+  std::istringstream(stat.out) >> size >> modified;
+  return {size, modified};
 }
 
 // The server crashes in the middle of a large file and is back for the third

@@ -8,6 +8,7 @@
 
 #include "form_harness.h"
 #include "sshd_server.h"
+#include "user_data_home.h"
 
 namespace quorrel::testing {
 
@@ -38,7 +39,7 @@ class SyncHarness {
     fs::create_directories(patchTree);
     // The keys the launcher remembers go to a folder of this test.
     dataHome = server.dataDir().parent_path() / "data-home";
-    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(dataHome.string()));
+    setUserDataHome(dataHome);
     LauncherConfig& config = harness.config();
     config.patchHost = QString::fromStdString(server.host());
     config.patchPort = server.port();

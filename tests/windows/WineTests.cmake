@@ -24,6 +24,12 @@ foreach(runtime_dll libstdc++-6.dll libwinpthread-1.dll)
   list(APPEND wine_test_path_arguments --path "${runtime_folder}")
 endforeach()
 
+# The DLLs of the Windows libraries this build links (Qt, libssh, curl) and the build's own.
+foreach(dependency_folder IN LISTS QUORREL_WINDOWS_DEPS)
+  list(APPEND wine_test_path_arguments --path "${dependency_folder}/bin")
+endforeach()
+list(APPEND wine_test_path_arguments --path "${CMAKE_BINARY_DIR}/bin")
+
 set(CMAKE_CROSSCOMPILING_EMULATOR
   ${CMAKE_CURRENT_LIST_DIR}/wine-run
   --host ${QUORREL_NATIVE_BUILD_DIR}/bin/fixture_host
