@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <thread>
 
@@ -394,15 +395,18 @@ const DownloadCase kDownloadCases[] = {
 #ifdef _WIN32
     {"LinuxProgram",
      [](const std::string& build) {
-       return Routes{{kBuildPath, Response(200, "\x7f" "ELF" + build.substr(4))}};
+       return Routes{{kBuildPath, Response(200,
+                                           "\x7f"
+                                           "ELF" +
+                                               build.substr(4))}};
      },
      false, "not a program for this machine"},
     {"ProgramForAnotherProcessor",
      [](const std::string& build) {
        std::string other = build;
        // ARM64's machine number after the PE signature, which the field at 0x3C points to.
-       const auto peHeader = static_cast<unsigned char>(other[0x3C]) |
-                             static_cast<unsigned char>(other[0x3D]) << 8;
+       const auto peHeader =
+           static_cast<unsigned char>(other[0x3C]) | static_cast<unsigned char>(other[0x3D]) << 8;
        other[peHeader + 4] = static_cast<char>(0x64);
        other[peHeader + 5] = static_cast<char>(0xAA);
        return Routes{{kBuildPath, Response(200, other)}};
@@ -492,7 +496,8 @@ TEST_F(SelfUpdateTest, BuildThatCannotBeStartedLetsTheStartupGoOn) {
 TEST_F(SelfUpdateTest, LeftOverUpdateFileIsDeletedWhenTheDownloadFailsBeforeWriting) {
   const QString updateFile = here + "/" + kUpdateFile;
   writeExecutable(updateFile, standInBuild("left over"));
-  LauncherRun launcher(QFileInfo(here).path() + "/" + kMainExecutable, "https://unused.test", nullptr);
+  LauncherRun launcher(QFileInfo(here).path() + "/" + kMainExecutable, "https://unused.test",
+                       nullptr);
   launcher.harness.http.answer = {200, "1.0.4"};  // and every download fails untouched
   TForm1& form = launcher.start();
 
@@ -657,9 +662,8 @@ TEST_F(SelfUpdateTest, ThreeRunsReplaceTheLauncherAtomicallyAndRemoveTheUpdateFi
   // newer version; the server's answer stands for that.
   server.serve(kVersionPath, Response(200, "1.0.3"));
   // A second name for the old main executable: an in-place copy would change it.
-  ASSERT_EQ(::link(QFile::encodeName(mainFile).constData(),
-                   QFile::encodeName(here + "/old-build").constData()),
-            0);
+  std::filesystem::create_hard_link(mainFile.toStdU16String(),
+                                    (here + "/old-build").toStdU16String());
   LauncherRun& second = run(updateFile);
   second.start(&shell);
   second.expectStartupCompleted();
@@ -672,8 +676,7 @@ TEST_F(SelfUpdateTest, ThreeRunsReplaceTheLauncherAtomicallyAndRemoveTheUpdateFi
   EXPECT_EQ(second.harness.form().connstatus->text(), kChecking);
   ASSERT_EQ(startedPrograms(here, 2),
             (QStringList{kUpdateFile + " " + here, kMainExecutable + " " + here}));
-  EXPECT_EQ(filesHere(),
-            (QStringList{kMainExecutable, "old-build", kUpdateFile, "started.log"}));
+  EXPECT_EQ(filesHere(), (QStringList{kMainExecutable, "old-build", kUpdateFile, "started.log"}));
 
   // Run 3, the new build as the main executable: it removes the update file.
   LauncherRun& third = run(mainFile);

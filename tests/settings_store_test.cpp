@@ -112,8 +112,9 @@ TEST_F(RegistrySettingsStoreTest, KeepsEachSettingAsAStringValueOfTheQuorrelKey)
 
 TEST_F(RegistrySettingsStoreTest, NonStringValueRaisesTheNamedError) {
   const DWORD number = 1;
-  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kKey, L"ClearWDB", REG_DWORD, &number, sizeof number),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegSetKeyValueW(HKEY_CURRENT_USER, kKey, L"ClearWDB", REG_DWORD, &number, sizeof number),
+      ERROR_SUCCESS);
   try {
     store.openKey()->readString("ClearWDB");
     FAIL() << "no error";

@@ -84,14 +84,16 @@ fs::path recordOf(const SyncHarness& sync, const std::string& relative) {
 std::vector<std::string> partialCopiesIn(const fs::path& folder) {
   std::vector<std::string> found;
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder))
-    if (partial_copy::isPartialCopyName(QByteArray::fromStdString(entry.path().filename().string())))
+    if (partial_copy::isPartialCopyName(
+            QByteArray::fromStdString(entry.path().filename().string())))
       found.push_back(entry.path().string());
   return found;
 }
 
 // The size and time that the server's own system gives the file.
 partial_copy::Source serverVersion(const SyncHarness& sync, const std::string& relative) {
-  const CommandResult stat = runCommand({"stat", "-c", "%s %Y", (sync.patchTree / relative).string()});
+  const CommandResult stat =
+      runCommand({"stat", "-c", "%s %Y", (sync.patchTree / relative).string()});
   EXPECT_EQ(stat.exitCode, 0) << stat.err;
   int64_t size = -1;
   int64_t modified = -1;

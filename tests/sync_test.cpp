@@ -1,7 +1,7 @@
 // The fresh install and the patch update of the real window against a real sshd.
 #ifdef _WIN32
-#include <windows.h>
 #include <psapi.h>
+#include <windows.h>
 #endif
 
 #include <QTimer>
@@ -36,8 +36,9 @@ TEST_F(SyncScenarioTest, InstallFetchesEverythingThenUpdatesFetchOnlyWhatChanged
   sync.serve("patch-b.MPQ", randomBytes(4 * 1024 * 1024, 3));
   fs::create_directories(sync.patchTree / "Empty");
   // A link as the server's system makes it.
-  ASSERT_EQ(runCommand({"ln", "-s", "patch-a.MPQ", (sync.patchTree / "linked.MPQ").string()}).exitCode,
-            0);
+  ASSERT_EQ(
+      runCommand({"ln", "-s", "patch-a.MPQ", (sync.patchTree / "linked.MPQ").string()}).exitCode,
+      0);
   // More than 2^31 bytes, sparse on the server.
   {
     std::ofstream(sync.patchTree / "Huge.MPQ").close();
@@ -522,7 +523,8 @@ TEST_P(CloseTest, DuringATransferStopsItQuietlyAndQuits) {
   EXPECT_FALSE(fs::exists(sync.local("big.MPQ")));
   // Only the hidden partial copy and its record, for the next run to go on from.
   for (const fs::directory_entry& entry : fs::directory_iterator(sync.local("")))
-    EXPECT_TRUE(partial_copy::isPartialCopyName(QByteArray::fromStdString(entry.path().filename().string())))
+    EXPECT_TRUE(partial_copy::isPartialCopyName(
+        QByteArray::fromStdString(entry.path().filename().string())))
         << entry.path();
   EXPECT_LT(form.downloaded_bytes, 96 * 1024 * 1024);
 }

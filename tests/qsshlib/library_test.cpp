@@ -151,7 +151,7 @@ TEST_F(LibraryTest, KeyFileWithAPassphraseAsksForItUntilRight) {
   LibraryContext context;
   context.setConf("known_hosts_file", knownHosts.string());
   context.setConf("auth_password", 0);
-  context.lib.qssh_setkeyfile(key.c_str(), &context.ctx);
+  context.lib.qssh_setkeyfile(key.string().c_str(), &context.ctx);
   context.passwords = {"not it", "sesame"};
   ASSERT_EQ(context.connect(server->host(), server->port(), SshdServer::user()), 0)
       << context.error();
@@ -388,7 +388,7 @@ TEST_F(LibraryTest, DownloadsToALocalPathWithProgress) {
   const fs::path local = server->dataDir().parent_path() / "downloaded-to-path.bin";
   LibraryContext context;
   connect(context);
-  ASSERT_EQ(context.lib.qsftp_getfile(path.c_str(), local.c_str(), 0, &context.ctx), 1)
+  ASSERT_EQ(context.lib.qsftp_getfile(path.c_str(), local.string().c_str(), 0, &context.ctx), 1)
       << context.error();
   EXPECT_TRUE(readFile(local) == content);
   ASSERT_FALSE(context.progressReports.empty());
@@ -410,8 +410,9 @@ TEST_F(LibraryTest, UploadsFromAStreamAndAFile) {
 
   const fs::path local = server->dataDir().parent_path() / "local-upload.bin";
   writeFile(local, "from a file");
-  ASSERT_EQ(
-      context.lib.qsftp_putfile(local.c_str(), remote("up-file.txt").c_str(), 0, &context.ctx), 1);
+  ASSERT_EQ(context.lib.qsftp_putfile(local.string().c_str(), remote("up-file.txt").c_str(), 0,
+                                      &context.ctx),
+            1);
   EXPECT_EQ(readFile(server->dataDir() / "up-file.txt"), "from a file");
   fs::remove(local);
 }
