@@ -1,6 +1,8 @@
 // The session and its adapters against a scriptable double of the library.
 #ifdef _WIN32
 #include <windows.h>
+// The session's DeleteFile, not the macro of windows.h.
+#undef DeleteFile
 #else
 #include <dlfcn.h>
 #endif
