@@ -120,7 +120,7 @@ TEST_F(HttpClientTest, GoesThroughTheProxyOfTheEnvironment) {
   if (noProxy) qputenv("no_proxy", *noProxy);
   EXPECT_EQ(answer.text, "1.0.4");
   EXPECT_EQ(proxy.connectTargets(),
-            std::vector<std::string>{"127.0.0.1:" + std::to_string(server.port())});
+            std::vector<std::string>{server.url().substr(std::string("https://").size())});
 }
 
 // The download's length check relies on receiving the body as it was sent.

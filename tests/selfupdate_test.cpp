@@ -82,7 +82,7 @@ class LauncherRun {
   void expectStartupCompleted() {
     TForm1& form = harness.form();
     EXPECT_TRUE(form.isVisible());
-    EXPECT_EQ(form.wow_location_label->text(), game_ + "/");
+    EXPECT_EQ(form.wow_location_label->text(), game_ + QDir::separator());
     EXPECT_EQ(form.remote_root, "/upload");
     EXPECT_TRUE(harness.messageBox.errors.empty())
         << harness.messageBox.errorTexts().join("; ").toStdString();

@@ -165,7 +165,7 @@ TEST(SettingsTest, GarbageInTheFileKeepsTheValuesBesideIt) {
       "Quorrel\\WoWPath=" +
       game.toUtf8() + "\n" + QByteArray("\0\0\0 torn write\n", 15));
   TForm1& form = harness.start();
-  EXPECT_EQ(form.wow_path, game + "/");
+  EXPECT_EQ(form.wow_path, game + QDir::separator());
   EXPECT_FALSE(form.clear_wdb_checkbox->isChecked());
 
   form.clear_wdb_checkbox->setChecked(true);

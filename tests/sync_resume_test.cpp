@@ -271,7 +271,9 @@ TEST_F(ResumeTest, LinksInThePlaceOfACopyAndItsRecordAreNotFollowed) {
   writeBytes(outsideCopy, content.substr(0, 300'000));
   const std::string record = partial_copy::recordText(serverVersion(sync, "a.MPQ")).toStdString();
   writeBytes(outsideRecord, record);
-  fs::create_symlink(outsideCopy, copyOf(sync, "a.MPQ"));
+  std::error_code noLinks;
+  fs::create_symlink(outsideCopy, copyOf(sync, "a.MPQ"), noLinks);
+  if (noLinks) GTEST_SKIP() << "this system makes no symbolic links: " << noLinks.message();
   fs::create_symlink(outsideRecord, recordOf(sync, "a.MPQ"));
   QTest::mouseClick(form.startUpdate, Qt::LeftButton);
 

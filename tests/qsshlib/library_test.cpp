@@ -268,7 +268,7 @@ TEST_F(LibraryTest, ListsInBatchesWithNonAsciiNamesLinksAndNestedListings) {
   const fs::path root = server->dataDir() / "tree";
   fs::create_directories(root / "sub" / "deeper");
   fs::create_directories(root / "empty");
-  writeFile(root / "Größe ✓.txt", "x");
+  writeFile(root / u8"Größe ✓.txt", "x");
   writeFile(root / "sub" / "inner.bin", "yy");
   linkOnServer("sub/inner.bin", root / "link");
   for (int i = 0; i < 5; ++i) writeFile(root / ("file" + std::to_string(i)), "z");

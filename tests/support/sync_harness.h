@@ -24,6 +24,12 @@ inline void writeBytes(const fs::path& path, const std::string& content) {
   std::ofstream(path, std::ios::binary) << content;
 }
 
+// A path named in UTF-8, as the tests write names, on every system (Windows would read the bytes
+// in its ANSI code page).
+inline fs::path utf8Path(const std::string& text) {
+  return fs::path(std::u8string(text.begin(), text.end()));
+}
+
 inline std::string randomBytes(size_t count, unsigned seed) {
   std::mt19937 generator(seed);
   std::string bytes(count, '\0');
@@ -56,10 +62,10 @@ class SyncHarness {
     return form;
   }
   fs::path local(const std::string& relative) const {
-    return fs::path(game.toStdString()) / relative;
+    return fs::path(game.toStdU16String()) / utf8Path(relative);
   }
   void serve(const std::string& relative, const std::string& content) {
-    writeBytes(patchTree / relative, content);
+    writeBytes(patchTree / utf8Path(relative), content);
     server.chownToUser(server.dataDir());
   }
   void clickInstall() {
