@@ -243,7 +243,8 @@ class CacheClearingTest : public PlayTest, public ::testing::WithParamInterface<
   static std::vector<CacheEntry> entries() {
     std::vector<CacheEntry> made;
     for (const CacheEntry& entry : kCacheEntries)
-      if (entry.kind != CacheEntry::LinkToOutsideFolder || systemMakesLinks()) made.push_back(entry);
+      if (entry.kind != CacheEntry::LinkToOutsideFolder || systemMakesLinks())
+        made.push_back(entry);
     return made;
   }
 
