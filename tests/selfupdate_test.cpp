@@ -35,9 +35,10 @@ std::string bytes(const QByteArray& data) {
   return data.toStdString();
 }
 
-// A launcher build that runs: the stand-in program with `mark` appended.
+// A launcher build that runs: the stand-in program (beside the tests) with `mark` appended.
 QByteArray standInBuild(const QByteArray& mark) {
-  return contentOf(QUORREL_STAND_IN) + "\nbuild:" + mark;
+  return contentOf(QCoreApplication::applicationDirPath() + "/" + QUORREL_STAND_IN_FILE) +
+         "\nbuild:" + mark;
 }
 
 void writeExecutable(const QString& file, const QByteArray& content) {

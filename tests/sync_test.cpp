@@ -1,7 +1,8 @@
 // The fresh install and the patch update of the real window against a real sshd.
 #ifdef _WIN32
-#include <psapi.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <psapi.h>
 #endif
 
 #include <QTimer>
