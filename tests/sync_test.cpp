@@ -660,6 +660,10 @@ TEST_F(HostileServerTest, NamesWithABarAreFetchedWhole) {
 }
 
 TEST_F(HostileServerTest, LongNamesAreFetchedAndNamesNoDiskHoldsAreSkipped) {
+#ifdef _WIN32
+  GTEST_SKIP() << "under Wine names end at the Linux disk's 255 bytes, not at Windows' 255 "
+                  "UTF-16 units that the launcher checks";
+#endif
   SyncHarness sync(serving("long-names"));
   TForm1& form = sync.start("jail/game", false);
   sync.clickInstall();
