@@ -22,5 +22,5 @@ fs::path ownFile() {
 int main() {
   const std::string line =
       ownFile().filename().string() + ' ' + fs::current_path().generic_string() + '\n';
-  std::ofstream("started.log", std::ios::app) << line << std::flush;
+  std::ofstream("started.log", std::ios::app | std::ios::binary) << line << std::flush;
 }
