@@ -638,9 +638,10 @@ TEST_F(SelfUpdateTest, BuildSignedWithTheToolIsRunByALauncherWithTheToolsKey) {
 
   LauncherRun& launcher = run(here + "/" + kMainExecutable);
   launcher.harness.config().updatePublicKey = QString::fromStdString(made.out).trimmed();
-  launcher.start();
+  TForm1& form = launcher.start();
 
-  EXPECT_EQ(launcher.harness.shell.openedFiles, QStringList{kUpdateFile});
+  EXPECT_EQ(launcher.harness.shell.openedFiles, QStringList{kUpdateFile})
+      << form.Memo1.join('\n').toStdString();
   EXPECT_EQ(contentOf(here + "/" + kUpdateFile), build);
 }
 
