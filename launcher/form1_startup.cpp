@@ -14,8 +14,11 @@ namespace {
 
 const QString kSeparator = QDir::separator();
 
+// A root keeps its separator: "C:" without it is not the drive's root but its current folder.
 QString withoutTrailingSeparator(QString folder) {
-  while (folder.size() > 1 && folder.endsWith(kSeparator)) folder.chop(1);
+  while (folder.size() > 1 && folder.endsWith(kSeparator) &&
+         !(QDir(folder).isRoot() && !QDir(folder.chopped(1)).isRoot()))
+    folder.chop(1);
   return folder;
 }
 

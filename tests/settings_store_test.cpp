@@ -1,6 +1,10 @@
 // The INI-backed settings store on its own.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -78,6 +82,47 @@ TEST_F(IniSettingsStoreTest, StoreThatCannotBeCreatedDoesNotOpen) {
   blocker.close();
   EXPECT_EQ(store.openKey(), nullptr);
 }
+
+#ifdef Q_OS_WIN
+// The Windows store: string values (REG_SZ) of HKEY_CURRENT_USER\SOFTWARE\Quorrel.
+class RegistrySettingsStoreTest : public ::testing::Test {
+ protected:
+  void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, kKey); }
+  static constexpr const wchar_t* kKey = L"SOFTWARE\\Quorrel";
+  RegistrySettingsStore store;
+};
+
+TEST_F(RegistrySettingsStoreTest, KeepsEachSettingAsAStringValueOfTheQuorrelKey) {
+  const std::vector<std::pair<QString, QString>> settings = {
+      {"WoWPath", "C:/Spiele/World of Warcraft Größe/"}, {"ClearWDB", "1"}};
+  for (const auto& [name, value] : settings) store.openKey()->writeString(name, value);
+  for (const auto& [name, value] : settings) {
+    EXPECT_EQ(store.openKey()->readString(name), value);
+    DWORD type = 0;
+    wchar_t data[256] = {};
+    DWORD size = sizeof data;
+    ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, kKey, reinterpret_cast<LPCWSTR>(name.utf16()),
+                           RRF_RT_ANY, &type, data, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(QString::fromWCharArray(data), value);
+  }
+  EXPECT_EQ(store.openKey()->readString("Missing"), "");
+}
+
+TEST_F(RegistrySettingsStoreTest, NonStringValueRaisesTheNamedError) {
+  const DWORD number = 1;
+  ASSERT_EQ(
+      RegSetKeyValueW(HKEY_CURRENT_USER, kKey, L"ClearWDB", REG_DWORD, &number, sizeof number),
+      ERROR_SUCCESS);
+  try {
+    store.openKey()->readString("ClearWDB");
+    FAIL() << "no error";
+  } catch (const SettingsError& error) {
+    EXPECT_STREQ(error.what(), "Invalid data type for 'ClearWDB'");
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace quorrel::testing

@@ -163,9 +163,10 @@ TEST(SettingsTest, GarbageInTheFileKeepsTheValuesBesideIt) {
   harness.writeIni(
       "[SOFTWARE]\nQuorrel\\ClearWDB=0\n\x01\x02 binary \xff\xfe, no equals sign\n"
       "Quorrel\\WoWPath=" +
-      game.toUtf8() + "\n" + QByteArray("\0\0\0 torn write\n", 15));
+      QByteArray(game.toUtf8()).replace('\\', "\\\\") + "\n" +
+      QByteArray("\0\0\0 torn write\n", 15));
   TForm1& form = harness.start();
-  EXPECT_EQ(form.wow_path, game + "/");
+  EXPECT_EQ(form.wow_path, game + QDir::separator());
   EXPECT_FALSE(form.clear_wdb_checkbox->isChecked());
 
   form.clear_wdb_checkbox->setChecked(true);

@@ -37,8 +37,8 @@ TEST_F(StartupTest, StoredFolderWithGameArmsTheTimerWithoutAskingForAFolder) {
   EXPECT_TRUE(form.isVisible());
   EXPECT_EQ(form.windowTitle(), "QuorrelLauncher v1.0.3");
   EXPECT_EQ(form.versioninfo->text(), "Quorrel Launcher v1.0.3 | https://project.test/launcher");
-  EXPECT_EQ(form.wow_path, game + "/");
-  EXPECT_EQ(form.wow_location_label->text(), game + "/");
+  EXPECT_EQ(form.wow_path, game + QDir::separator());
+  EXPECT_EQ(form.wow_location_label->text(), game + QDir::separator());
   EXPECT_TRUE(form.play->isVisible());
   EXPECT_FALSE(form.play->isEnabled());
   EXPECT_FALSE(form.install->isVisible());
@@ -67,7 +67,7 @@ TEST_F(StartupTest, StoredFolderWithoutGameOffersTheInstall) {
   EXPECT_EQ(form.connstatus->text(), kNoGame);
   EXPECT_EQ(form.connstatus->cursor().shape(), Qt::PointingHandCursor);
   EXPECT_FALSE(form.updateTimer->isActive());
-  EXPECT_EQ(form.wow_location_label->text(), folder + "/");
+  EXPECT_EQ(form.wow_location_label->text(), folder + QDir::separator());
 }
 
 TEST_F(StartupTest, StoredFolderThatIsGoneAsksForAnotherOne) {
@@ -79,7 +79,7 @@ TEST_F(StartupTest, StoredFolderThatIsGoneAsksForAnotherOne) {
   EXPECT_EQ(form.connstatus->fontColor(), kWhite);
   EXPECT_TRUE(form.install->isVisible());
   EXPECT_FALSE(form.install->isEnabled());
-  EXPECT_EQ(form.wow_location_label->text(), gone + "/");
+  EXPECT_EQ(form.wow_location_label->text(), gone + QDir::separator());
   EXPECT_TRUE(harness.dialogs.browserPreselections.isEmpty());
 }
 
@@ -99,21 +99,22 @@ TEST_F(StartupTest, NoStoredFolderAndBrowserCancelledEntersNoFolderState) {
 
 TEST_F(StartupTest, FolderConfirmedInTheBrowserIsStoredAndChecked) {
   const QString game = harness.makeFolder("game", true);
-  harness.dialogs.browserAnswers = {game + "/"};
+  harness.dialogs.browserAnswers = {game + QDir::separator()};
   TForm1& form = harness.start();
 
   EXPECT_EQ(harness.storedSetting("WoWPath").toString(), game);
-  EXPECT_EQ(form.wow_path, game + "/");
+  EXPECT_EQ(form.wow_path, game + QDir::separator());
   EXPECT_TRUE(form.updateTimer->isActive());
 }
 
 TEST_F(StartupTest, RootFolderIsStoredWithItsSeparatorAndUsedWithTwo) {
-  harness.dialogs.browserAnswers = {QString("/")};
+  const QString root = QDir::toNativeSeparators(QDir::rootPath());
+  harness.dialogs.browserAnswers = {root};
   TForm1& form = harness.start();
 
-  EXPECT_EQ(harness.storedSetting("WoWPath").toString(), "/");
-  EXPECT_EQ(form.wow_path, "//");
-  EXPECT_EQ(form.wow_location_label->text(), "//");
+  EXPECT_EQ(harness.storedSetting("WoWPath").toString(), root);
+  EXPECT_EQ(form.wow_path, root + QDir::separator());
+  EXPECT_EQ(form.wow_location_label->text(), root + QDir::separator());
   EXPECT_EQ(form.connstatus->text(), kProtectedFolder);
   EXPECT_FALSE(form.install->isEnabled());
 }
@@ -121,12 +122,23 @@ TEST_F(StartupTest, RootFolderIsStoredWithItsSeparatorAndUsedWithTwo) {
 // The root, the home folder and the system's folders never receive a game;
 // a folder inside the home folder does.
 TEST_F(StartupTest, ProtectedFoldersAreNeverOfferedForTheInstall) {
+#ifdef _WIN32
+  const QString windows = QString::fromLocal8Bit(qgetenv("SystemRoot"));
+#endif
   const struct {
     QString folder;
     bool isProtected;
+#ifdef _WIN32
+  } cases[] = {{QDir::rootPath(), true},
+               {QDir::homePath(), true},
+               {windows, true},
+               {windows + "/System32", true},
+               {harness.makeFolder("ordinary", false), false}};
+#else
   } cases[] = {{"/", true},    {QDir::homePath(), true},
                {"/usr", true}, {"/usr/share", true},
                {"/etc", true}, {harness.makeFolder("ordinary", false), false}};
+#endif
   for (const auto& c : cases) {
     SCOPED_TRACE(c.folder.toStdString());
     FormHarness local;
@@ -205,9 +217,9 @@ TEST_F(StartupTest, StatusClickPreselectsTheCurrentFolderAndStoresTheNewChoice) 
   harness.dialogs.browserAnswers = {game};
   QTest::mouseClick(form.connstatus, Qt::LeftButton);
 
-  EXPECT_EQ(harness.dialogs.browserPreselections, QStringList{empty + "/"});
+  EXPECT_EQ(harness.dialogs.browserPreselections, QStringList{empty + QDir::separator()});
   EXPECT_EQ(harness.storedSetting("WoWPath").toString(), game);
-  EXPECT_EQ(form.wow_path, game + "/");
+  EXPECT_EQ(form.wow_path, game + QDir::separator());
   EXPECT_TRUE(form.play->isVisible());
   EXPECT_EQ(form.connstatus->cursor().shape(), Qt::ArrowCursor);
 }
@@ -220,13 +232,13 @@ TEST_F(StartupTest, FolderLabelDialogStoresTheChoiceAndProposesItNextTime) {
   harness.dialogs.pickerAnswers = {game, std::nullopt};
   QTest::mouseClick(form.wow_location_label, Qt::LeftButton);
   EXPECT_EQ(harness.storedSetting("WoWPath").toString(), game);
-  EXPECT_EQ(form.wow_path, game + "/");
+  EXPECT_EQ(form.wow_path, game + QDir::separator());
   EXPECT_TRUE(form.updateTimer->isActive());
 
   form.wow_location_labelClick(form.wow_location_label);
   EXPECT_EQ(harness.dialogs.pickerProposals, (QStringList{"", game}));
   EXPECT_EQ(harness.dialogs.titles.last(), "Select WoW Directory");
-  EXPECT_EQ(form.wow_path, game + "/");  // a cancel leaves the folder as it was
+  EXPECT_EQ(form.wow_path, game + QDir::separator());  // a cancel leaves the folder as it was
   EXPECT_EQ(form.connstatus->text(), kNoFolder);
 }
 
@@ -269,7 +281,7 @@ TEST_P(BadStoredFolderTest, IsReportedAsAMissingFolder) {
 
   EXPECT_EQ(form.connstatus->text(), kFolderMissing);
   EXPECT_FALSE(form.install->isEnabled());
-  EXPECT_EQ(form.wow_location_label->text(), folders.value(GetParam()) + "/");
+  EXPECT_EQ(form.wow_location_label->text(), folders.value(GetParam()) + QDir::separator());
   EXPECT_TRUE(harness.messageBox.errors.empty());
 }
 

@@ -1,5 +1,6 @@
 #include "dialogs.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 
@@ -7,9 +8,10 @@ namespace quorrel {
 
 namespace {
 
+// Named as the system names it: the launcher appends the system's separator to the folder.
 std::optional<QString> existingFolder(const QString& path) {
   if (path.isEmpty() || !QFileInfo(path).isDir()) return std::nullopt;
-  return path;
+  return QDir::toNativeSeparators(path);
 }
 
 }  // namespace

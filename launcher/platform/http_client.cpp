@@ -8,6 +8,7 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringDecoder>
 #include <algorithm>
 #include <chrono>
@@ -135,10 +136,16 @@ class Request {
     return count;
   }
 
+  QString unreadableCaFile() const {
+    return QStringLiteral("the CA file %1 cannot be read").arg(QFile::decodeName(caFile_));
+  }
+
 #ifdef _WIN32
   // Windows' own TLS (Schannel) takes a CA file only in place of the system's
   // store, not beside it: with an extra CA the launcher trusts that CA alone.
+  // A file it cannot read fails the request, with the reason in our words.
   void trustExtraCas() {
+    if (!QFileInfo(QFile::decodeName(caFile_)).isReadable()) reason_ = unreadableCaFile();
     set(CURLOPT_CAINFO, caFile_.constData());
     set(CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT));
   }
@@ -155,8 +162,7 @@ class Request {
     Request& request = *static_cast<Request*>(opaque);
     X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslContext));
     if (X509_STORE_load_file(store, request.caFile_.constData()) == 1) return CURLE_OK;
-    request.reason_ =
-        QStringLiteral("the CA file %1 cannot be read").arg(QFile::decodeName(request.caFile_));
+    request.reason_ = request.unreadableCaFile();
     return CURLE_SSL_CACERT_BADFILE;
   }
 #endif

@@ -17,13 +17,14 @@ std::string lastLoaderError() {
 // the launcher is the one loaded.
 void* openLibrary(const std::string& file, std::string& error) {
   HMODULE library = LoadLibraryW(win::wideText(file).c_str());
-  if (!library) error = lastLoaderError();
+  // The system's text names neither the library nor the function: the message does.
+  if (!library) error = file + ": " + lastLoaderError();
   return reinterpret_cast<void*>(library);
 }
 
 void* findFunction(void* library, const char* name, std::string& error) {
   FARPROC address = GetProcAddress(static_cast<HMODULE>(library), name);
-  if (!address) error = lastLoaderError();
+  if (!address) error = std::string(name) + ": " + lastLoaderError();
   return reinterpret_cast<void*>(address);
 }
 

@@ -57,11 +57,15 @@ using quorrel::testing::text;
 
 extern "C" {
 
-__attribute__((visibility("default"))) DoubleScript* qsshdouble_script() {
+#ifdef _WIN32
+#define QSSH_DOUBLE __declspec(dllexport)
+#else
+#define QSSH_DOUBLE __attribute__((visibility("default")))
+#endif
+
+QSSH_DOUBLE DoubleScript* qsshdouble_script() {
   return &script;
 }
-
-#define QSSH_DOUBLE __attribute__((visibility("default")))
 
 QSSH_DOUBLE void qssh_conf_set_str(int32_t index, const char* value, TSshLibContext* ctx) {
   script.confStrings[index] = text(value);

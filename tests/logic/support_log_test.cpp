@@ -37,6 +37,15 @@ TEST(SupportLogTest, AFullFileBecomesTheOneOlderCopy) {
   EXPECT_TRUE(linesOf(log.file()).last().endsWith(" line 29"));
 }
 
+#ifdef Q_OS_WIN
+// Windows keeps it with the user's data that stays on this machine.
+TEST(SupportLogTest, FileIsUnderTheLocalApplicationData) {
+  const QString file = SupportLog::defaultFile();
+  EXPECT_TRUE(QDir::isAbsolutePath(file)) << file.toStdString();
+  EXPECT_TRUE(file.endsWith("/AppData/Local/Quorrel/launcher.log", Qt::CaseInsensitive))
+      << file.toStdString();
+}
+#else
 TEST(SupportLogTest, StateFolderFollowsTheXdgRules) {
   const QByteArray saved = qgetenv("XDG_STATE_HOME");
   qputenv("XDG_STATE_HOME", "/somewhere/state");
@@ -45,6 +54,7 @@ TEST(SupportLogTest, StateFolderFollowsTheXdgRules) {
   EXPECT_EQ(SupportLog::defaultFile(), QDir::homePath() + "/.local/state/Quorrel/launcher.log");
   qputenv("XDG_STATE_HOME", saved);
 }
+#endif
 
 }  // namespace
 }  // namespace quorrel::testing

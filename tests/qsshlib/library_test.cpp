@@ -1,7 +1,4 @@
 // The SFTP library against a real OpenSSH server.
-#include <signal.h>
-#include <sys/stat.h>
-
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -31,6 +28,17 @@ void writeFile(const fs::path& path, const std::string& content) {
 std::string readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// What the server's own system says of `path` (stat's --format), where modes and times are Unix's
+// whatever system the test runs on.
+std::string statOnServer(const fs::path& path, const char* format) {
+  return runCommand({"stat", "-c", format, path.string()}).out;
+}
+
+// A symbolic link made by the server's system, as the server sees links.
+void linkOnServer(const std::string& target, const fs::path& link) {
+  ASSERT_EQ(runCommand({"ln", "-s", target, link.string()}).exitCode, 0);
 }
 
 class LibraryTest : public ::testing::Test {
@@ -143,7 +151,7 @@ TEST_F(LibraryTest, KeyFileWithAPassphraseAsksForItUntilRight) {
   LibraryContext context;
   context.setConf("known_hosts_file", knownHosts.string());
   context.setConf("auth_password", 0);
-  context.lib.qssh_setkeyfile(key.c_str(), &context.ctx);
+  context.lib.qssh_setkeyfile(key.string().c_str(), &context.ctx);
   context.passwords = {"not it", "sesame"};
   ASSERT_EQ(context.connect(server->host(), server->port(), SshdServer::user()), 0)
       << context.error();
@@ -240,7 +248,7 @@ TEST_F(LibraryTest, StoreFlagRemembersTheKeyAndARefusalFailsTheConnect) {
 
 // A key taken on condition that it is remembered is refused when it cannot be.
 TEST_F(LibraryTest, KeyThatCannotBeStoredIsRefused) {
-  fs::create_symlink(knownHosts.parent_path() / "missing" / "known_hosts", knownHosts);
+  linkOnServer((knownHosts.parent_path() / "missing" / "known_hosts").string(), knownHosts);
   LibraryContext context;
   context.setConf("known_hosts_file", knownHosts.string());
   context.onHostKey = [](const HostKeyQuestion&, qssh_bool* store) {
@@ -260,9 +268,9 @@ TEST_F(LibraryTest, ListsInBatchesWithNonAsciiNamesLinksAndNestedListings) {
   const fs::path root = server->dataDir() / "tree";
   fs::create_directories(root / "sub" / "deeper");
   fs::create_directories(root / "empty");
-  writeFile(root / "Größe ✓.txt", "x");
+  writeFile(root / u8"Größe ✓.txt", "x");
   writeFile(root / "sub" / "inner.bin", "yy");
-  fs::create_symlink("sub/inner.bin", root / "link");
+  linkOnServer("sub/inner.bin", root / "link");
   for (int i = 0; i < 5; ++i) writeFile(root / ("file" + std::to_string(i)), "z");
   server->chownToUser(root);
 
@@ -380,7 +388,7 @@ TEST_F(LibraryTest, DownloadsToALocalPathWithProgress) {
   const fs::path local = server->dataDir().parent_path() / "downloaded-to-path.bin";
   LibraryContext context;
   connect(context);
-  ASSERT_EQ(context.lib.qsftp_getfile(path.c_str(), local.c_str(), 0, &context.ctx), 1)
+  ASSERT_EQ(context.lib.qsftp_getfile(path.c_str(), local.string().c_str(), 0, &context.ctx), 1)
       << context.error();
   EXPECT_TRUE(readFile(local) == content);
   ASSERT_FALSE(context.progressReports.empty());
@@ -402,8 +410,9 @@ TEST_F(LibraryTest, UploadsFromAStreamAndAFile) {
 
   const fs::path local = server->dataDir().parent_path() / "local-upload.bin";
   writeFile(local, "from a file");
-  ASSERT_EQ(
-      context.lib.qsftp_putfile(local.c_str(), remote("up-file.txt").c_str(), 0, &context.ctx), 1);
+  ASSERT_EQ(context.lib.qsftp_putfile(local.string().c_str(), remote("up-file.txt").c_str(), 0,
+                                      &context.ctx),
+            1);
   EXPECT_EQ(readFile(server->dataDir() / "up-file.txt"), "from a file");
   fs::remove(local);
 }
@@ -431,15 +440,12 @@ TEST_F(LibraryTest, ManagesFoldersFilesAndAttributes) {
   attrs.flags = QSSH_ATTR_PERMISSIONS;
   attrs.permissions = 0600;
   ASSERT_TRUE(lib.qsftp_setstat("b.txt", &attrs, ctx));
-  EXPECT_EQ(fs::status(server->dataDir() / "made" / "b.txt").permissions() & fs::perms::all,
-            fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(statOnServer(server->dataDir() / "made" / "b.txt", "%a"), "600\n");
   attrs.flags = QSSH_ATTR_ACMODTIME;
   attrs.atime = 1000000000;
   attrs.mtime = 1200000000;
   ASSERT_TRUE(lib.qsftp_setstat("b.txt", &attrs, ctx));
-  struct stat info {};
-  ::stat((server->dataDir() / "made" / "b.txt").c_str(), &info);
-  EXPECT_EQ(info.st_mtime, 1200000000);
+  EXPECT_EQ(statOnServer(server->dataDir() / "made" / "b.txt", "%Y"), "1200000000\n");
 
   ASSERT_EQ(lib.qsftp_rm("b.txt", ctx), 1);
   ASSERT_EQ(lib.qsftp_cd("..", ctx), 1);
@@ -450,7 +456,7 @@ TEST_F(LibraryTest, ManagesFoldersFilesAndAttributes) {
 TEST_F(LibraryTest, FailuresCarryTheServersCodeAndText) {
   const fs::path secret = server->dataDir() / "secret.txt";
   writeFile(secret, "root only");
-  fs::permissions(secret, fs::perms::owner_read | fs::perms::owner_write);  // owned by root
+  ASSERT_EQ(runCommand({"chmod", "0600", secret.string()}).exitCode, 0);  // owned by root
   LibraryContext context;
   connect(context);
   fxp_attrs attrs{};
@@ -605,6 +611,13 @@ TEST_F(LibraryTest, ConnectionRefusedIsReportedAsSuch) {
   EXPECT_EQ(context.error(), "Connection refused");
 }
 
+// A library of the system that is not ours.
+#ifdef _WIN32
+constexpr const char* kOtherLibrary = "kernel32.dll";
+#else
+constexpr const char* kOtherLibrary = "libm.so.6";
+#endif
+
 TEST(BindingTest, MissingLibraryAndMissingFunctionRaiseExternalExceptions) {
   QsshlibBinding missing("libno-such-library-here.so");
   try {
@@ -615,7 +628,7 @@ TEST(BindingTest, MissingLibraryAndMissingFunctionRaiseExternalExceptions) {
         << error.what();
     EXPECT_NE(std::string(error.what()).find("libno-such-library-here.so"), std::string::npos);
   }
-  QsshlibBinding wrongLibrary("libm.so.6");
+  QsshlibBinding wrongLibrary(kOtherLibrary);
   try {
     wrongLibrary.qsshgetcontextsize();
     FAIL() << "no error";

@@ -1,5 +1,11 @@
 // The session and its adapters against a scriptable double of the library.
+#ifdef _WIN32
+#include <windows.h>
+// The session's DeleteFile, not the macro of windows.h.
+#undef DeleteFile
+#else
 #include <dlfcn.h>
+#endif
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
@@ -14,15 +20,24 @@
 namespace quorrel::testing {
 namespace {
 
-constexpr const char* kDouble = "libqsshlib_double.so";
+constexpr const char* kDouble = QSSHLIB_DOUBLE_FILE;
+
+// The double's own entry point, from the same loaded copy that the binding uses.
+void* doubleFunction(const char* name) {
+#ifdef _WIN32
+  HMODULE handle = LoadLibraryA(kDouble);
+  EXPECT_NE(handle, nullptr) << "error " << GetLastError();
+  return reinterpret_cast<void*>(GetProcAddress(handle, name));
+#else
+  void* handle = dlopen(kDouble, RTLD_NOW);
+  EXPECT_NE(handle, nullptr) << dlerror();
+  return dlsym(handle, name);
+#endif
+}
 
 DoubleScript& doubleScript() {
-  static DoubleScript* script = [] {
-    void* handle = dlopen(kDouble, RTLD_NOW);
-    EXPECT_NE(handle, nullptr) << dlerror();
-    auto get = reinterpret_cast<DoubleScript* (*)()>(dlsym(handle, "qsshdouble_script"));
-    return get();
-  }();
+  static DoubleScript* script =
+      reinterpret_cast<DoubleScript* (*)()>(doubleFunction("qsshdouble_script"))();
   return *script;
 }
 
@@ -206,14 +221,19 @@ TEST_F(SessionDoubleTest, NeverConnectedSessionFreesItsContextOnceAndClosesNothi
 // A read that fails is an error, never the end of the file that would end an
 // upload early as a whole one.
 TEST(FileStreamTest, ReadErrorRaisesInsteadOfEndingTheFile) {
-  TFileStream folder(std::filesystem::temp_directory_path().string(), O_RDONLY | O_DIRECTORY);
-  char buffer[16];
-  try {
-    folder.read(buffer, sizeof buffer);
-    FAIL() << "a folder cannot be read as a file";
-  } catch (const SftpSessionException& error) {
-    EXPECT_EQ(std::string(error.what()).rfind("Cannot read ", 0), 0u) << error.what();
+  const std::filesystem::path path =
+      std::filesystem::temp_directory_path() / "quorrel-write-only.bin";
+  {
+    TFileStream writeOnly(path.string(), O_WRONLY | O_CREAT | O_TRUNC);
+    char buffer[16];
+    try {
+      writeOnly.read(buffer, sizeof buffer);
+      ADD_FAILURE() << "a file opened for writing only cannot be read";
+    } catch (const SftpSessionException& error) {
+      EXPECT_EQ(std::string(error.what()).rfind("Cannot read ", 0), 0u) << error.what();
+    }
   }
+  std::filesystem::remove(path);
 }
 
 // Closing cannot fail for the caller: a handler's error while the library

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "../fixtures/sshd_server.h"
+#include "../fixtures/user_data_home.h"
 #include "sftp_session.h"
 
 namespace quorrel::testing {
@@ -31,9 +32,9 @@ class SessionIntegrationTest : public ::testing::Test {
     ASSERT_TRUE(SshdServer::available()) << "these tests run a real sshd and need root";
     server = std::make_unique<SshdServer>();
     session = std::make_unique<TSftpSession>(true);
-    // The library keeps the keys it is told to remember under $XDG_DATA_HOME.
+    // The keys the library is told to remember go to a folder of this test.
     dataHome = server->dataDir().parent_path() / "data-home";
-    setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
+    setUserDataHome(dataHome);
     session->SetHostName(server->host());
     session->SetPort(server->port());
     session->SetUserName(SshdServer::user());
@@ -146,7 +147,8 @@ TEST_F(SessionIntegrationTest, ReadsAndChangesAttributes) {
 TEST_F(SessionIntegrationTest, FailuresReachTheCallerWithTheLibrarysText) {
   const fs::path secret = server->dataDir() / "secret.bin";
   writeFile(secret, "root only");
-  fs::permissions(secret, fs::perms::owner_read);
+  // By the server's system, where the test account must be kept out.
+  ASSERT_EQ(runCommand({"chmod", "0400", secret.string()}).exitCode, 0);
   const std::vector<std::pair<std::function<void()>, std::string>> failures = {
       {[&] { session->ListDir(remote("missing")); }, "qsftp_ls: Error 2, No such file"},
       {[&] {

@@ -40,11 +40,12 @@ class FormHarness {
   TForm1& form() { return *form_; }
 
   // A folder below the temporary root; with a WoW.exe file when `withGame`.
+  // The folder as the system names it, as the folder browser gives it.
   QString makeFolder(const QString& name, bool withGame) {
     const QString path = root_.filePath(name);
     QDir().mkpath(path);
     if (withGame) touch(path + "/WoW.exe");
-    return path;
+    return QDir::toNativeSeparators(path);
   }
   QString path(const QString& name) const { return root_.filePath(name); }
 

@@ -11,6 +11,7 @@
 #include "form_harness.h"
 #include "manifest.h"
 #include "sshd_server.h"
+#include "user_data_home.h"
 
 namespace quorrel::testing {
 
@@ -26,6 +27,12 @@ inline void writeBytes(const fs::path& path, const std::string& content) {
   std::ofstream(path, std::ios::binary) << content;
 }
 
+// A path named in UTF-8, as the tests write names, on every system (Windows would read the bytes
+// in its ANSI code page).
+inline fs::path utf8Path(const std::string& text) {
+  return fs::path(std::u8string(text.begin(), text.end()));
+}
+
 inline std::string randomBytes(size_t count, unsigned seed) {
   std::mt19937 generator(seed);
   std::string bytes(count, '\0');
@@ -35,7 +42,7 @@ inline std::string randomBytes(size_t count, unsigned seed) {
 
 // The host keys the launcher remembers go to `dataHome`, a folder of the test.
 inline void rememberHostKeysIn(const fs::path& dataHome) {
-  qputenv("XDG_DATA_HOME", QByteArray::fromStdString(dataHome.string()));
+  setUserDataHome(dataHome);
 }
 
 // The window logs in to the patch server at `host`:`port` with the test account.
@@ -81,10 +88,10 @@ class SyncHarness {
   // The patch tree as the launcher finds it on the server.
   QString remoteRoot() const { return QString::fromStdString(server.remoteDataDir() + "/upload"); }
   fs::path local(const std::string& relative) const {
-    return fs::path(game.toStdString()) / relative;
+    return fs::path(game.toStdU16String()) / utf8Path(relative);
   }
   void serve(const std::string& relative, const std::string& content) {
-    writeBytes(patchTree / relative, content);
+    writeBytes(patchTree / utf8Path(relative), content);
     server.chownToUser(server.dataDir());
   }
   void clickInstall() { quorrel::testing::clickInstall(harness.form()); }

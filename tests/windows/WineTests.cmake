@@ -24,6 +24,13 @@ foreach(runtime_dll libstdc++-6.dll libwinpthread-1.dll)
   list(APPEND wine_test_path_arguments --path "${runtime_folder}")
 endforeach()
 
+# The DLLs of the Windows libraries this build links (MinGW's packaged ones such as libgcrypt, and
+# Qt, libssh, curl of tools/build-windows-deps: the toolchain's roots) and the build's own.
+foreach(library_root IN LISTS CMAKE_FIND_ROOT_PATH)
+  list(APPEND wine_test_path_arguments --path "${library_root}/bin")
+endforeach()
+list(APPEND wine_test_path_arguments --path "${CMAKE_BINARY_DIR}/bin")
+
 set(CMAKE_CROSSCOMPILING_EMULATOR
   ${CMAKE_CURRENT_LIST_DIR}/wine-run
   --host ${QUORREL_NATIVE_BUILD_DIR}/bin/fixture_host

@@ -129,7 +129,7 @@ Handle openFolder(const QString& path, const QString& rootPath, bool isRoot) {
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(folder.get(), &info) ||
       !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-    throw InOutError(kInvalidFilename, text(path) + " is not a folder");
+    failWith(ERROR_DIRECTORY, "Cannot open the folder " + text(path));
   return folder;
 }
 

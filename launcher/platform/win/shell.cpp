@@ -2,6 +2,9 @@
 // shellapi.h needs windows.h first
 #include <shellapi.h>
 
+#include <QDir>
+#include <QFileInfo>
+
 #include "platform/shell.h"
 
 namespace quorrel {
@@ -24,8 +27,10 @@ void DesktopShell::openUrl(const QString& url) {
   shellOpen(url);
 }
 
+// A bare name is the current folder's file: the shell would look in the
+// launcher's own folder first, and start the file of that name there.
 bool DesktopShell::openFile(const QString& file) {
-  return shellOpen(file);
+  return shellOpen(QDir::toNativeSeparators(QFileInfo(file).absoluteFilePath()));
 }
 
 }  // namespace quorrel
