@@ -154,6 +154,9 @@ TEST(ResumedCheckTest, TheDigestCoversTheBytesThePartialCopyKept) {
 // A link inside the game folder is read like the file it points to; one that
 // leads out of the folder is neither stamped nor read.
 TEST(GameFolderDigestTest, ReadsFilesAndLinksInsideButNothingOutside) {
+#ifdef _WIN32
+  GTEST_SKIP() << "QFile::link makes a shell shortcut on Windows, and Wine makes no symbolic links";
+#endif
   QTemporaryDir root;
   QDir().mkpath(root.filePath("game/Data"));
   for (const QString& path : {root.filePath("game/Data/a.MPQ"), root.filePath("outside.txt")}) {

@@ -19,8 +19,8 @@ const QString kCannotConnect = "Cannot connect to patch server. Try again later.
 
 // What the system says of a full disk and of a disk that takes no writes.
 #ifdef _WIN32
-const QString kNoSpace = "Disk full.";
-const QString kReadOnlyDisk = "Access denied.";
+const QString kNoSpace = "Disk full";
+const QString kReadOnlyDisk = "Access denied";
 #else
 const QString kNoSpace = "No space left on device";
 const QString kReadOnlyDisk = "Read-only file system";
