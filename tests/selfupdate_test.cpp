@@ -721,43 +721,46 @@ const NameCase kNameCases[] = {
 // Windows refuses to replace a program that runs. A folder in the main
 // executable's place refuses the copy the same way on every system, until
 // it is gone.
-TEST_F(SelfUpdateTest, NewBuildWaitsForTheOldOneToLetGoOfItsFile) {
-  const QString mainFile = here + "/" + kMainExecutable;
-  const QString updateFile = here + "/" + kUpdateFile;
-  ASSERT_TRUE(QDir().mkpath(mainFile + "/held"));
-  FormHarness::touch(updateFile, "new build");
+class HeldMainExecutableTest : public SelfUpdateTest {
+ protected:
+  void SetUp() override {
+    SelfUpdateTest::SetUp();
+    mainFile = here + "/" + kMainExecutable;
+    ASSERT_TRUE(QDir().mkpath(mainFile + "/held"));
+    FormHarness::touch(here + "/" + kUpdateFile, "new build");
+    newBuild =
+        std::make_unique<LauncherRun>(here + "/" + kUpdateFile, "https://unused.test", nullptr);
+  }
+  FakeSleeper& sleeper() { return newBuild->harness.sleeper; }
 
-  LauncherRun launcher(updateFile, "https://unused.test", nullptr);
-  FakeSleeper& sleeper = launcher.harness.sleeper;
-  sleeper.whileAsleep = [&] {
-    if (sleeper.sleeps.size() == 3) QDir(mainFile).removeRecursively();  // the old one ends
+  QString mainFile;
+  std::unique_ptr<LauncherRun> newBuild;
+};
+
+TEST_F(HeldMainExecutableTest, NewBuildWaitsForTheOldOneToLetGoOfItsFile) {
+  sleeper().onSleep = [&] {
+    if (sleeper().sleeps.size() == 3) QDir(mainFile).removeRecursively();  // the old one ends
   };
-  launcher.start();
-  launcher.expectStartupCompleted();
+  newBuild->start();
+  newBuild->expectStartupCompleted();
 
   using std::chrono::milliseconds;
-  EXPECT_EQ(sleeper.sleeps,
+  EXPECT_EQ(sleeper().sleeps,
             (std::vector{milliseconds(2000), milliseconds(500), milliseconds(500)}));
   EXPECT_EQ(contentOf(mainFile), "new build");
-  EXPECT_EQ(launcher.harness.shell.openedFiles, QStringList{kMainExecutable});
+  EXPECT_EQ(newBuild->harness.shell.openedFiles, QStringList{kMainExecutable});
 }
 
-TEST_F(SelfUpdateTest, NewBuildThatCannotReplaceTheOldOneGivesUpAndStartsIt) {
-  const QString mainFile = here + "/" + kMainExecutable;
-  const QString updateFile = here + "/" + kUpdateFile;
-  ASSERT_TRUE(QDir().mkpath(mainFile + "/held"));
-  FormHarness::touch(updateFile, "new build");
+TEST_F(HeldMainExecutableTest, NewBuildThatCannotReplaceTheOldOneGivesUpAndStartsIt) {
+  newBuild->start();
+  newBuild->expectStartupCompleted();
 
-  LauncherRun launcher(updateFile, "https://unused.test", nullptr);
-  launcher.start();
-  launcher.expectStartupCompleted();
-
-  const std::vector<std::chrono::milliseconds>& sleeps = launcher.harness.sleeper.sleeps;
+  const std::vector<std::chrono::milliseconds>& sleeps = sleeper().sleeps;
   EXPECT_EQ(sleeps.size(), 20u);
   EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), std::chrono::milliseconds(500)), 19);
   EXPECT_TRUE(QFileInfo(mainFile).isDir());
-  EXPECT_EQ(launcher.harness.shell.openedFiles, QStringList{kMainExecutable});
-  EXPECT_EQ(launcher.harness.application.quitRequests, 1);
+  EXPECT_EQ(newBuild->harness.shell.openedFiles, QStringList{kMainExecutable});
+  EXPECT_EQ(newBuild->harness.application.quitRequests, 1);
 }
 
 class OwnNameTest : public SelfUpdateTest, public ::testing::WithParamInterface<NameCase> {};

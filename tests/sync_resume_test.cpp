@@ -36,11 +36,6 @@ void once(QTimer& watcher, std::function<bool()> condition, std::function<void()
 
 // The flow's pauses, through which the test acts while the flow waits.
 struct HookedSleeper : FakeSleeper {
-  std::function<void()> onSleep;
-  void sleep(milliseconds duration) override {
-    FakeSleeper::sleep(duration);
-    if (onSleep) onSleep();
-  }
   // The time the flow waited before its tries: all but the pauses before each fetch.
   milliseconds retryWaits() const {
     milliseconds sum{0};
@@ -373,17 +368,29 @@ TEST_F(ResumeTest, ServerFilesUnderACopysNameAreSkipped) {
   EXPECT_TRUE(logOf(form).contains("the launcher keeps its partial copies under such names"));
 }
 
+// An install of a 32 MiB file whose server dies once the first bytes have
+// arrived; what the server does next is up to the sleeper's hook.
+struct InstallLosingItsServer {
+  explicit InstallLosingItsServer(unsigned seed) {
+    sync.serve("big.MPQ", randomBytes(32 * 1024 * 1024, seed));
+    sync.harness.windowSleeper = &sleeper;
+    form = &sync.start("game", false);
+    once(
+        crash, [this] { return form->downloaded_bytes > 0; }, [this] { sync.server.stop(); });
+  }
+  SyncHarness sync;
+  HookedSleeper sleeper;
+  QTimer crash;
+  TForm1* form = nullptr;
+};
+
 // A login the server refuses after the connection was lost is no lost
 // connection: the flow ends there, with the fetch's partial copy kept.
 TEST_F(ResumeTest, RefusedLoginAfterALostConnectionIsNotTriedAgain) {
-  SyncHarness sync;
-  sync.serve("big.MPQ", randomBytes(32 * 1024 * 1024, 26));
-  HookedSleeper sleeper;
-  sync.harness.windowSleeper = &sleeper;
-  TForm1& form = sync.start("game", false);
-  QTimer crash;
-  once(
-      crash, [&] { return form.downloaded_bytes > 0; }, [&] { sync.server.stop(); });
+  InstallLosingItsServer install(26);
+  SyncHarness& sync = install.sync;
+  HookedSleeper& sleeper = install.sleeper;
+  TForm1& form = *install.form;
   sleeper.onSleep = [&] {
     if (sync.server.running()) return;
     SshdServer::Options noPasswords;
@@ -405,14 +412,10 @@ TEST_F(ResumeTest, RefusedLoginAfterALostConnectionIsNotTriedAgain) {
 
 // Closing the launcher while it waits to try again ends the wait at once.
 TEST_F(ResumeTest, CloseDuringTheWaitEndsItAtOnce) {
-  SyncHarness sync;
-  sync.serve("big.MPQ", randomBytes(32 * 1024 * 1024, 27));
-  HookedSleeper sleeper;
-  sync.harness.windowSleeper = &sleeper;
-  TForm1& form = sync.start("game", false);
-  QTimer crash;
-  once(
-      crash, [&] { return form.downloaded_bytes > 0; }, [&] { sync.server.stop(); });
+  InstallLosingItsServer install(27);
+  SyncHarness& sync = install.sync;
+  HookedSleeper& sleeper = install.sleeper;
+  TForm1& form = *install.form;
   bool closeAsked = false;
   sleeper.onSleep = [&] {
     if (sleeper.retryWaits() == milliseconds(0) || closeAsked) return;

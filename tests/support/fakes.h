@@ -95,10 +95,10 @@ struct FakeClock : Clock {
 
 struct FakeSleeper : Sleeper {
   std::vector<std::chrono::milliseconds> sleeps;
-  std::function<void()> whileAsleep;  // what happens elsewhere during each sleep
+  std::function<void()> onSleep;  // what happens elsewhere during each sleep
   void sleep(std::chrono::milliseconds duration) override {
     sleeps.push_back(duration);
-    if (whileAsleep) whileAsleep();
+    if (onSleep) onSleep();
   }
 };
 
