@@ -12,6 +12,7 @@
 #include "signing_key.h"
 #include "sshd_server.h"
 #include "test_servers.h"
+#include "wine.h"
 
 namespace quorrel::testing {
 namespace {
@@ -289,7 +290,7 @@ TEST_P(VersionCheckTest, UpdatesOnlyForAHigherVersionAndNeverHaltsTheStartup) {
   const QString updateFile = here + "/" + kUpdateFile;
   switch (c.outcome) {
     case Outcome::NoUpdate:
-      EXPECT_EQ(form.connstatus->text(), kChecking);
+      EXPECT_EQ(form.connstatus->text(), kChecking) << form.Memo1.join('\n').toStdString();
       EXPECT_EQ(form.connstatus->fontColor(), kWhite);
       EXPECT_FALSE(buildWasRequested());
       EXPECT_TRUE(h.messageBox.notices.empty());
@@ -338,6 +339,7 @@ struct DownloadCase {
   RoutesOfBuild routes;
   bool succeeds;
   const char* loggedReason = "";
+  bool bodyEndsWithTheConnection = false;
 };
 
 const DownloadCase kDownloadCases[] = {
@@ -356,7 +358,7 @@ const DownloadCase kDownloadCases[] = {
      [](const std::string& build) {
        return Routes{{kBuildPath, Response(200, build).endByClosing()}};
      },
-     true},
+     true, "", true},
     {"NotFound",
      [](const std::string&) {
        return Routes{{kBuildPath, Response(404, "gone")}};
@@ -371,7 +373,7 @@ const DownloadCase kDownloadCases[] = {
      [](const std::string& build) {
        return Routes{{kBuildPath, Response(200, build).announce(build.size() * 2)}};
      },
-     false, "transfer closed"},
+     false, "transfer closed", true},
     {"AnnouncedAboveTheCap",
      [](const std::string& build) {
        return Routes{{kBuildPath, Response(200, build).announce(std::uint64_t{257} << 20)}};
@@ -454,6 +456,7 @@ void expectUpdateRefused(TForm1& form, FormHarness& h, const QString& updateFile
 
 TEST_P(DownloadTest, StartsOnlyAWholeFreshBuild) {
   const DownloadCase& c = GetParam();
+  if (c.bodyEndsWithTheConnection && runningUnderWine()) GTEST_SKIP() << kWineEndsNoBodyByClosing;
   const QByteArray build = standInBuild("new");
   server.serve(kVersionPath, Response(200, "1.0.4"));
   for (const auto& [path, response] : c.routes(bytes(build))) server.serve(path, response);
