@@ -7,10 +7,12 @@
 
 #include "lib_error.h"
 #include "qsshlib.h"
+#include "win/handle.h"
 #include "win/wide_text.h"
 
 namespace qssh {
 
+using quorrel::win::Handle;
 using quorrel::win::systemErrorText;
 using quorrel::win::utf8Of;
 using quorrel::win::wideText;
@@ -128,12 +130,11 @@ LocalFileState localFileState(const std::string& path, std::string& reason) {
     reason = "not a regular file";
     return LocalFileState::Unreadable;
   }
-  const HANDLE file = openFile(path, GENERIC_READ, OPEN_EXISTING);
-  if (file == INVALID_HANDLE_VALUE) {
+  const Handle file(openFile(path, GENERIC_READ, OPEN_EXISTING));
+  if (!file.valid()) {
     reason = systemErrorText(GetLastError());
     return LocalFileState::Unreadable;
   }
-  CloseHandle(file);
   reason.clear();
   return LocalFileState::Readable;
 }
@@ -155,14 +156,13 @@ uint64_t localFileSize(const std::string& path) {
 }
 
 void setLocalTimes(const std::string& path, uint32_t atime, uint32_t mtime) {
-  const HANDLE file = CreateFileW(wideText(path).c_str(), FILE_WRITE_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
+  const Handle file(CreateFileW(wideText(path).c_str(), FILE_WRITE_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return;
   const FILETIME accessed = fileTimeOf(atime);
   const FILETIME written = fileTimeOf(mtime);
-  SetFileTime(file, nullptr, &accessed, &written);
-  CloseHandle(file);
+  SetFileTime(file.get(), nullptr, &accessed, &written);
 }
 
 // Only the write bit has a meaning here: a file without it is made read-only.

@@ -16,12 +16,15 @@
 #include "io_error.h"
 #include "listed_size_stream.h"
 #include "partial_copy.h"
+#include "win/handle.h"
 
 // Windows has no openat(): a folder is reached by its path. Each folder on the
 // way is held open without delete sharing, so it cannot be renamed, removed or
 // swapped for a link while a file inside it is written; a link (symbolic link
 // or junction) is entered only where it leads to a place inside the game folder.
 namespace quorrel {
+
+using win::Handle;
 
 namespace {
 
@@ -36,28 +39,6 @@ std::string text(const QString& path) {
 [[noreturn]] void failWith(DWORD error, const std::string& attempt) {
   throw InOutError::fromErrno(static_cast<int>(error), attempt);
 }
-
-// A handle closed at the end of its scope.
-class Handle {
- public:
-  explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
-  Handle(Handle&& other) noexcept : handle_(std::exchange(other.handle_, INVALID_HANDLE_VALUE)) {}
-  Handle& operator=(Handle&& other) noexcept {
-    std::swap(handle_, other.handle_);
-    return *this;
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() {
-    if (valid()) CloseHandle(handle_);  // a close that fails here has no one to tell
-  }
-  HANDLE get() const { return handle_; }
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE release() { return std::exchange(handle_, INVALID_HANDLE_VALUE); }
-
- private:
-  HANDLE handle_;
-};
 
 QStringList componentsOf(const QString& relative) {
   return QDir::fromNativeSeparators(relative).split(QChar('/'), Qt::SkipEmptyParts);
