@@ -18,8 +18,19 @@ class SupportLog {
   // %LOCALAPPDATA%/Quorrel/launcher.log.
   static QString defaultFile();
 
+  // Writes `line` with its time. Its control characters are escaped (see
+  // escaped()), so that no text from elsewhere, a file name from the patch
+  // server say, can end a line early, forge one, or drive the terminal or
+  // the text direction of whoever reads the log.
   void write(const QString& line);
   const QString& file() const { return file_; }
+
+  // `text` with every character that could break or disguise a line written
+  // as an escape: tab, line feed and carriage return as \t, \n and \r; the
+  // other C0 controls, DEL and the C1 controls as \x1b, \x7f, \x85; the line
+  // and paragraph separators and the bidirectional controls as \u2028,
+  // \u202e and so on. Everything else is kept as it is.
+  static QString escaped(const QString& text);
 
  private:
   void rotateIfFull();

@@ -689,6 +689,37 @@ TEST_F(HostileServerTest, LongNamesAreFetchedAndNamesNoDiskHoldsAreSkipped) {
   expectNothingStrayed(sync);
 }
 
+// A name with a line feed and a terminal escape reaches the support log as
+// one line, escaped: it forges no line and drives no terminal. The file keeps
+// its name on the disk, and the window's own log its text.
+TEST_F(HostileServerTest, ControlCharactersInNamesReachTheSupportLogEscaped) {
+  const std::string name =
+      "forged\n2026-01-01T00:00:00.000 Update complete. Ready to play!\x1b[2J.txt";
+  SyncHarness sync(serving("control-names"));
+  TForm1& form = sync.start("jail/game", false);
+  sync.clickInstall();
+  EXPECT_EQ(readBytes(sync.local("good.txt")), "hello");
+#ifndef _WIN32
+  EXPECT_EQ(readBytes(sync.local(name)), "forged");  // Windows refuses the name and skips it
+#endif
+  EXPECT_TRUE(logHas(form, QString::fromStdString(name)));
+
+  const QString log = QString::fromStdString(readBytes(sync.harness.log.file().toStdString()));
+  EXPECT_FALSE(log.contains('\x1b'));
+  EXPECT_FALSE(log.contains('\r'));
+  const QStringList lines = log.split('\n', Qt::SkipEmptyParts);
+  QStringList naming;
+  for (const QString& line : lines) {
+    EXPECT_FALSE(line.startsWith("2026-01-01T00:00:00.000")) << line.toStdString();
+    if (line.contains("forged")) naming << line;
+  }
+  ASSERT_FALSE(naming.isEmpty()) << log.toStdString();
+  for (const QString& line : naming)
+    EXPECT_TRUE(line.contains(
+        "forged\\n2026-01-01T00:00:00.000 Update complete. Ready to play!\\x1b[2J.txt"))
+        << line.toStdString();
+}
+
 // A file never grows past the size the listing gave it; a server that sends
 // more, less, or a size no disk holds fails that file, and the old one stays.
 struct SizeCase {

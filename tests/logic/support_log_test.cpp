@@ -3,6 +3,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <iterator>
 
 #include "support_log.h"
 
@@ -35,6 +36,54 @@ TEST(SupportLogTest, AFullFileBecomesTheOneOlderCopy) {
   EXPECT_TRUE(QFileInfo::exists(log.file() + ".1"));
   EXPECT_FALSE(QFileInfo::exists(log.file() + ".2"));
   EXPECT_TRUE(linesOf(log.file()).last().endsWith(" line 29"));
+}
+
+// No text that reaches the log, a file name from the patch server say, can
+// end its line early, forge another, or drive the terminal or the text
+// direction of whoever reads the log: each such character is written as an
+// escape, and every call stays one line.
+struct EscapeCase {
+  const char* what;
+  QString text;
+  QString written;
+};
+
+const EscapeCase kEscapes[] = {
+    {"plain text", "Download a b.MPQ|12", "Download a b.MPQ|12"},
+    {"tab, line feed, carriage return", "a\tb\nc\rd", "a\\tb\\nc\\rd"},
+    {"forged line", "x.MPQ\n2026-01-01T00:00:00.000 Update complete",
+     "x.MPQ\\n2026-01-01T00:00:00.000 Update complete"},
+    {"other C0 controls and ESC", QString("\x01|") + QChar(0) + "|\x1b[31mred\x1b[0m|\x1f",
+     "\\x01|\\x00|\\x1b[31mred\\x1b[0m|\\x1f"},
+    {"DEL", QString("a") + QChar(0x7f) + "b", "a\\x7fb"},
+    {"C1 controls", QString(QChar(0x80)) + QChar(0x85) + QChar(0x9b) + "2J" + QChar(0x9f),
+     "\\x80\\x85\\x9b2J\\x9f"},
+    {"line and paragraph separators", QString("a") + QChar(0x2028) + "b" + QChar(0x2029),
+     "a\\u2028b\\u2029"},
+    {"bidirectional controls",
+     QString(QChar(0x202a)) + QChar(0x202b) + QChar(0x202c) + QChar(0x202d) + QChar(0x202e) +
+         "exe.txt" + QChar(0x2066) + QChar(0x2067) + QChar(0x2068) + QChar(0x2069),
+     "\\u202a\\u202b\\u202c\\u202d\\u202eexe.txt\\u2066\\u2067\\u2068\\u2069"},
+    {"neighbours kept", QString::fromUtf8("~ \u00a0\u00e9 \u2027\u202f\u2065\u206a \U0001F600 \\n"),
+     QString::fromUtf8("~ \u00a0\u00e9 \u2027\u202f\u2065\u206a \U0001F600 \\n")},
+};
+
+TEST(SupportLogTest, ControlCharactersAreEscapedAndEachLineStaysOne) {
+  QTemporaryDir root;
+  SupportLog log(root.filePath("launcher.log"));
+  for (const EscapeCase& c : kEscapes) log.write(c.text);
+  QFile in(log.file());
+  ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+  const QList<QByteArray> lines = in.readAll().split('\n');
+  // Each line ends with its line feed.
+  ASSERT_EQ(lines.size(), static_cast<qsizetype>(std::size(kEscapes)) + 1);
+  EXPECT_TRUE(lines.last().isEmpty());
+  for (size_t i = 0; i < std::size(kEscapes); ++i) {
+    SCOPED_TRACE(kEscapes[i].what);
+    const QString line = QString::fromUtf8(lines[i]);
+    EXPECT_EQ(line.section(' ', 1), kEscapes[i].written);
+    EXPECT_FALSE(line.contains('\r'));
+  }
 }
 
 #ifdef Q_OS_WIN
