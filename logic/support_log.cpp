@@ -7,6 +7,8 @@
 #include <QStandardPaths>
 #include <algorithm>
 
+#include "log_file.h"
+
 namespace quorrel {
 
 SupportLog::SupportLog(QString file, qint64 maxBytes)
@@ -60,22 +62,38 @@ QString SupportLog::escaped(const QString& text) {
   return result;
 }
 
-void SupportLog::write(const QString& line) {
-  if (!folderMade_) folderMade_ = QDir().mkpath(QFileInfo(file_).path());
-  rotateIfFull();
-  QFile out(file_);
-  if (!out.open(QIODevice::WriteOnly | QIODevice::Append)) return;
-  const QString stamped = QDateTime::currentDateTime().toString(Qt::ISODateWithMs) + QChar(' ') +
-                          escaped(line) + QChar('\n');
-  out.write(stamped.toUtf8());
+QByteArray SupportLog::stamped(const QString& line) {
+  return (QDateTime::currentDateTime().toString(Qt::ISODateWithMs) + QChar(' ') + escaped(line) +
+          QChar('\n'))
+      .toUtf8();
 }
 
-// The current file becomes the one older copy, replacing the copy before it.
-void SupportLog::rotateIfFull() {
-  if (QFileInfo(file_).size() < maxBytes_) return;
-  const QString older = file_ + QStringLiteral(".1");
-  QFile::remove(older);
-  QFile::rename(file_, older);
+// The file is opened without following a link at its name: a link there,
+// put by whoever could write the state folder, is replaced by a fresh log
+// rather than written through, and the line is still written, since the
+// player who sends the log to support wants it whole. The fresh file says
+// so, for support to know why the older lines are missing.
+void SupportLog::write(const QString& line) {
+  if (!folderMade_) folderMade_ = QDir().mkpath(QFileInfo(file_).path());
+  QFile out;
+  bool replacedLink = false;
+  QString error;
+  if (!log_file::openForAppend(out, file_, false, replacedLink, error)) return;
+  QByteArray notes;
+  if (replacedLink)
+    notes += stamped(QStringLiteral("Replaced a link at %1 with a fresh log").arg(file_));
+  if (out.size() >= maxBytes_) {
+    out.close();
+    // The current file becomes the one older copy, replacing the copy
+    // before it. When it cannot, a fresh file starts all the same, so the
+    // log never grows past its bound; it says once why the older lines went.
+    const QString older = file_ + QStringLiteral(".1");
+    const bool kept = log_file::replace(file_, older, error);
+    if (!kept)
+      notes += stamped(QStringLiteral("Cannot keep the older log %1: %2").arg(older, error));
+    if (!log_file::openForAppend(out, file_, !kept, replacedLink, error)) return;
+  }
+  out.write(notes + stamped(line));
 }
 
 }  // namespace quorrel

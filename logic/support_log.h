@@ -7,7 +7,8 @@ namespace quorrel {
 // The log a player can send to support: what the flows did and why they
 // ended, each line with its time, in a file of a few MiB at most with one
 // older copy beside it ("<file>.1"). Writing it is best effort: a log that
-// cannot be written never stops the launcher.
+// cannot be written never stops the launcher. A link at the log's name is
+// never written through.
 class SupportLog {
  public:
   static constexpr qint64 kMaxBytes = 4 * 1024 * 1024;
@@ -33,7 +34,7 @@ class SupportLog {
   static QString escaped(const QString& text);
 
  private:
-  void rotateIfFull();
+  static QByteArray stamped(const QString& line);
   QString file_;
   qint64 maxBytes_;
   bool folderMade_ = false;

@@ -1,7 +1,9 @@
 // The support log: timestamped lines, a few MiB at most, one older copy.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <iterator>
 
@@ -84,6 +86,59 @@ TEST(SupportLogTest, ControlCharactersAreEscapedAndEachLineStaysOne) {
     EXPECT_EQ(line.section(' ', 1), kEscapes[i].written);
     EXPECT_FALSE(line.contains('\r'));
   }
+}
+
+QByteArray contentOf(const QString& file) {
+  QFile in(file);
+  return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+}
+
+// A link at the log's name, to a file of the player's say, is not written
+// through: the link is replaced by a fresh log, which says so, and the
+// lines go on into it.
+TEST(SupportLogTest, ALinkAtItsNameIsReplacedNotWrittenThrough) {
+#ifdef Q_OS_WIN
+  GTEST_SKIP() << "QFile::link makes a shell shortcut on Windows, and Wine makes no symbolic links";
+#endif
+  QTemporaryDir root;
+  const QString other = root.filePath("other.txt");
+  {
+    QFile out(other);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write("the player's own file\n");
+  }
+  SupportLog log(root.filePath("launcher.log"));
+  ASSERT_TRUE(QFile::link(other, log.file()));
+  log.write("first");
+  log.write("second");
+
+  EXPECT_EQ(contentOf(other), "the player's own file\n");
+  EXPECT_FALSE(QFileInfo(log.file()).isSymLink());
+  const QStringList lines = linesOf(log.file());
+  ASSERT_EQ(lines.size(), 3) << lines.join('|').toStdString();
+  EXPECT_TRUE(lines[0].endsWith(" Replaced a link at " + log.file() + " with a fresh log"))
+      << lines[0].toStdString();
+  EXPECT_TRUE(lines[1].endsWith(" first"));
+  EXPECT_TRUE(lines[2].endsWith(" second"));
+}
+
+// An older copy that cannot be made (a folder in its place) does not let
+// the log grow without bound: a fresh file starts, and says once why.
+TEST(SupportLogTest, AnOlderCopyThatCannotBeMadeStillKeepsTheBound) {
+  QTemporaryDir root;
+  SupportLog log(root.filePath("launcher.log"), 200);
+  ASSERT_TRUE(QDir().mkpath(log.file() + ".1"));
+  for (int i = 0; i < 40; ++i) log.write(QStringLiteral("line %1").arg(i));
+
+  EXPECT_LE(QFileInfo(log.file()).size(), 200 + 200);
+  EXPECT_TRUE(QFileInfo(log.file() + ".1").isDir());
+  const QStringList lines = linesOf(log.file());
+  ASSERT_FALSE(lines.isEmpty());
+  const QString note = " Cannot keep the older log " + log.file() + ".1: ";
+  EXPECT_EQ(lines.filter(note).size(), 1) << lines.join('\n').toStdString();
+  EXPECT_TRUE(lines[0].contains(note)) << lines[0].toStdString();
+  EXPECT_GT(lines[0].size(), lines[0].indexOf(note) + note.size()) << "the reason is given";
+  EXPECT_TRUE(lines.last().endsWith(" line 39"));
 }
 
 #ifdef Q_OS_WIN
