@@ -32,8 +32,10 @@ void pumpMessages() {
 }
 
 // Whether a failure is the connection's, so that a new connection may well
-// succeed. A refused host key or account, a file the server refuses, and
-// every error of the game folder's disk would only fail again.
+// succeed. A refused host key or account, a file the server refuses, a
+// server that breaks the protocol (QSSH_ERR_PROTOCOL: a malformed answer, a
+// file that ends before its size) and every error of the game folder's disk
+// would only fail again.
 bool isConnectionLoss(const std::exception& error, const TSftpSession* session) {
   if (!session || !dynamic_cast<const SftpSessionException*>(&error)) return false;
   switch (session->ErrorCode()) {

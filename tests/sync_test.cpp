@@ -750,6 +750,47 @@ INSTANTIATE_TEST_SUITE_P(
                                "The server sent 500 of the 1000 bytes listed for short.MPQ"}),
     [](const auto& info) { return QString(info.param.mode).remove('-').toStdString(); });
 
+// A server that breaks the protocol is no lost connection: a new connection
+// would meet the same server. The flow ends at once, with no wait and no new
+// try, one error box, the reason in the log and the old file in place.
+struct ProtocolCase {
+  const char* mode;
+  QString reason;
+  friend void PrintTo(const ProtocolCase& c, std::ostream* out) { *out << c.mode; }
+};
+
+class ProtocolViolationTest : public HostileServerTest,
+                              public ::testing::WithParamInterface<ProtocolCase> {};
+
+TEST_P(ProtocolViolationTest, EndsTheFlowAtOnceAndKeepsTheOldFile) {
+  const ProtocolCase& c = GetParam();
+  SyncHarness sync(serving(c.mode));
+  TForm1& form = sync.start("jail/game", true);
+  writeBytes(sync.local("bad.MPQ"), "the old version");
+  sync.harness.sleeper.sleeps.clear();
+  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+
+  const QStringList errors = sync.harness.messageBox.errorTexts();
+  ASSERT_EQ(errors.size(), 1) << errors.join('|').toStdString();
+  EXPECT_TRUE(errors[0].contains("Error 112, " + c.reason)) << errors[0].toStdString();
+  // The pause before the fetch, and nothing after it.
+  EXPECT_EQ(sync.harness.sleeper.sleeps,
+            std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(250)});
+  EXPECT_FALSE(logHas(form, "Connection lost")) << form.Memo1.join('\n').toStdString();
+  EXPECT_TRUE(logHas(form, c.reason)) << form.Memo1.join('\n').toStdString();
+  EXPECT_EQ(sync.status(), "Updating bad.MPQ...");
+  EXPECT_FALSE(form.play->isEnabled());
+  EXPECT_EQ(readBytes(sync.local("bad.MPQ")), "the old version");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, ProtocolViolationTest,
+    ::testing::Values(ProtocolCase{"early-end", "The file ended at 500 of 1000 bytes"},
+                      ProtocolCase{"malformed-data", "Malformed SFTP answer from the server"},
+                      ProtocolCase{"overlong-data", "The server answered a read with "},
+                      ProtocolCase{"oversized-packet", "SFTP packet of 2147483647 bytes refused"}),
+    [](const auto& info) { return QString(info.param.mode).remove('-').toStdString(); });
+
 // A listed size beyond any disk is refused before anything is fetched, with
 // the figures on the status line; the game stays as it is, to be started.
 TEST_F(HostileServerTest, HugeListedSizeIsRefusedBeforeAnyFetch) {
