@@ -352,6 +352,60 @@ TEST_F(ResumeTest, LinksInThePlaceOfACopyAndItsRecordAreNotFollowed) {
   EXPECT_TRUE(partialCopiesIn(sync.local("")).empty());
 }
 
+// A hard link at a copy's name, to a file of the player's that would pass
+// for the copy, is not gone on with: that would write into the other file.
+// The fetch starts from byte 0 in a copy of its own; the other file keeps
+// every byte.
+TEST_F(ResumeTest, HardLinkInThePlaceOfACopyIsNotWrittenThrough) {
+  SyncHarness sync;
+  const std::string content = randomBytes(1'000'000, 31);
+  sync.serve("a.MPQ", content);
+  TForm1& form = sync.start("game", true);
+  const fs::path other = sync.harness.path("other.bin").toStdString();
+  const std::string otherBytes = content.substr(0, 300'000);
+  writeBytes(other, otherBytes);
+  writeBytes(recordOf(sync, "a.MPQ"),
+             partial_copy::recordText(serverVersion(sync, "a.MPQ")).toStdString());
+  std::error_code noLinks;
+  fs::create_hard_link(other, copyOf(sync, "a.MPQ"), noLinks);
+  if (noLinks) GTEST_SKIP() << "this system makes no hard links: " << noLinks.message();
+  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+
+  EXPECT_TRUE(sync.harness.messageBox.errors.empty())
+      << sync.harness.messageBox.errorTexts().join('|').toStdString();
+  EXPECT_EQ(sync.status(), "Update complete. Ready to play!");
+  EXPECT_TRUE(readBytes(sync.local("a.MPQ")) == content);
+  EXPECT_EQ(resumedAt(form, "a.MPQ"), -1);
+  EXPECT_EQ(fetchedBytes(form), static_cast<int64_t>(content.size()));
+  EXPECT_TRUE(readBytes(other) == otherBytes) << "the other file keeps its bytes";
+  EXPECT_EQ(fs::hard_link_count(other), 1u);
+  EXPECT_TRUE(partialCopiesIn(sync.local("")).empty());
+}
+
+// A folder at the name of a copy or of its record would fail every fetch of
+// the file: the error names it, for the player to remove it.
+TEST_F(ResumeTest, FolderInThePlaceOfACopyIsNamedInTheError) {
+  SyncHarness sync;
+  sync.serve("Data/a.MPQ", "game file");
+  TForm1& form = sync.start("game", true);
+  for (const fs::path& blocked : {copyOf(sync, "Data/a.MPQ"), recordOf(sync, "Data/a.MPQ")}) {
+    SCOPED_TRACE(blocked.string());
+    fs::create_directories(blocked / "inside");
+    sync.harness.messageBox.errors.clear();
+    QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+
+    const QStringList errors = sync.harness.messageBox.errorTexts();
+    ASSERT_EQ(errors.size(), 1) << errors.join('|').toStdString();
+    const QString path = QDir::toNativeSeparators(QString::fromStdU16String(blocked.u16string()));
+    EXPECT_TRUE(errors[0].contains(path + " is a folder")) << errors[0].toStdString();
+    EXPECT_FALSE(fs::exists(sync.local("Data/a.MPQ")));
+    EXPECT_TRUE(fs::is_directory(blocked / "inside")) << "the player's to remove";
+    fs::remove_all(blocked);
+  }
+  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+  EXPECT_EQ(readBytes(sync.local("Data/a.MPQ")), "game file");
+}
+
 // A server that lists a file under a copy's name cannot have it taken for,
 // or written over, the copy of another file.
 TEST_F(ResumeTest, ServerFilesUnderACopysNameAreSkipped) {
