@@ -115,6 +115,7 @@ void TForm1::runFlow(FlowKind kind) {
       showPlay(true);  // the game can still be started with the files as they are
     return;
   }
+  removeStalePartialCopies(update ? update_memo : remote_file_list);
   customProgressBar(0);
 
   struct SaveHashes {
@@ -293,6 +294,7 @@ bool TForm1::connectAndWalk(FlowKind kind) {
   (update ? update_memo : remote_file_list).clear();
 
   flow_->trail.emplace(flow_->gameFolder);
+  flow_->walkedFolders = QStringList{QString()};
   flow_->entriesInFolder.assign(1, 0);
   flow_->entriesInAll = 0;
   flow_->walkDeadline = platform_.clock.now() + walkLimits.time;

@@ -1,5 +1,6 @@
 #include "game_folder.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -78,6 +79,20 @@ Descriptor openFolderIn(int parent, const QByteArray& name, const QByteArray& pa
   }
   Descriptor folder(::openat(parent, name.constData(), flags));
   if (folder.get() < 0) throw InOutError::fromErrno(errno, "Cannot open the folder " + text(path));
+  return folder;
+}
+
+// The folder `count` components below the game folder, each reached as
+// openFolderIn() allows; `path` becomes its path.
+Descriptor openFolders(const QByteArray& rootPath, const QStringList& components, qsizetype count,
+                       QByteArray& path) {
+  Descriptor folder = openGameFolder(rootPath);
+  path = rootPath;
+  for (qsizetype i = 0; i < count; ++i) {
+    const QByteArray name = QFile::encodeName(components[i]);
+    path += '/' + name;
+    folder = openFolderIn(folder.get(), name, path, rootPath);
+  }
   return folder;
 }
 
@@ -263,18 +278,47 @@ bool GameFolder::canHoldName(const QString& name) {
 }
 
 GameFolder::Parent GameFolder::openParent(const QString& relative) const {
-  const QByteArray rootPath = rootPathOf(root_);
-  Descriptor folder = openGameFolder(rootPath);
   const QStringList components = componentsOf(relative);
   if (components.isEmpty())
     throw InOutError(kInvalidFilename, "No file name in " + relative.toStdString());
-  QByteArray path = rootPath;
-  for (qsizetype i = 0; i + 1 < components.size(); ++i) {
-    const QByteArray name = QFile::encodeName(components[i]);
-    path += '/' + name;
-    folder = openFolderIn(folder.get(), name, path, rootPath);
-  }
+  QByteArray path;
+  Descriptor folder = openFolders(rootPathOf(root_), components, components.size() - 1, path);
   return Parent(std::move(folder), QFile::encodeName(components.last()), path);
+}
+
+void GameFolder::removeStalePartialCopies(
+    const QString& relative, const QSet<QString>& listed,
+    const std::function<void(const InOutError&)>& failed) const {
+  const QStringList components = componentsOf(relative);
+  QByteArray path;
+  const Descriptor folder = openFolders(rootPathOf(root_), components, components.size(), path);
+  QSet<QByteArray> kept;
+  for (const QString& name : listed) {
+    const QByteArray encoded = QFile::encodeName(name);
+    kept << encoded << partial_copy::copyName(encoded) << partial_copy::recordName(encoded);
+  }
+  // The listing reads through a descriptor of its own; the folder's stays
+  // for the removals.
+  Descriptor listing(::fcntl(folder.get(), F_DUPFD_CLOEXEC, 0));
+  DIR* const entries = listing.get() >= 0 ? ::fdopendir(listing.get()) : nullptr;
+  if (!entries) throw InOutError::fromErrno(errno, "Cannot list the folder " + text(path));
+  listing.release();  // the listing's now
+  std::vector<QByteArray> stale;
+  while (const dirent* entry = ::readdir(entries)) {
+    const QByteArray name(entry->d_name);
+    if (!kept.contains(name) &&
+        (partial_copy::isPartialCopyName(name) || partial_copy::isOldStyleCopyName(name)))
+      stale.push_back(name);
+  }
+  ::closedir(entries);
+  for (const QByteArray& name : stale) {
+    struct stat entry {};
+    if (::fstatat(folder.get(), name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !(S_ISREG(entry.st_mode) || S_ISLNK(entry.st_mode)))
+      continue;  // gone meanwhile, or a folder or the like: no copy
+    if (::unlinkat(folder.get(), name.constData(), 0) != 0 && errno != ENOENT)
+      failed(InOutError::fromErrno(errno, "Cannot remove " + text(path + '/' + name)));
+  }
 }
 
 int64_t GameFolder::fileSize(const QString& relative) const {

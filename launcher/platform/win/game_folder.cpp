@@ -351,20 +351,72 @@ bool GameFolder::canHoldName(const QString& name) {
   return !numberedDevice;
 }
 
+namespace {
+
+// Holds the folders from the game folder down to the one `count` components
+// below it, each reached as openFolder() allows; `path` becomes its path.
+std::vector<Handle> holdFolders(const QString& rootPath, const QStringList& components,
+                                qsizetype count, QString& path) {
+  std::vector<Handle> held;
+  path = rootPath;
+  held.push_back(openFolder(rootPath, rootPath, true));
+  for (qsizetype i = 0; i < count; ++i) {
+    path += '/' + components[i];
+    held.push_back(openFolder(path, rootPath, false));
+  }
+  return held;
+}
+
+}  // namespace
+
 GameFolder::Parent GameFolder::openParent(const QString& relative) const {
   const QStringList components = componentsOf(relative);
   if (components.isEmpty())
     throw InOutError(kInvalidFilename, "No file name in " + relative.toStdString());
   Parent parent;
-  const QString rootPath = rootPathOf(root_);
-  parent.folderPath = rootPath;
-  parent.held.push_back(openFolder(rootPath, rootPath, true));
-  for (qsizetype i = 0; i + 1 < components.size(); ++i) {
-    parent.folderPath += '/' + components[i];
-    parent.held.push_back(openFolder(parent.folderPath, rootPath, false));
-  }
+  parent.held =
+      holdFolders(rootPathOf(root_), components, components.size() - 1, parent.folderPath);
   parent.name = components.last();
   return parent;
+}
+
+void GameFolder::removeStalePartialCopies(
+    const QString& relative, const QSet<QString>& listed,
+    const std::function<void(const InOutError&)>& failed) const {
+  const QStringList components = componentsOf(relative);
+  QString path;
+  const std::vector<Handle> held =
+      holdFolders(rootPathOf(root_), components, components.size(), path);
+  QSet<QString> kept;
+  for (const QString& name : listed) {
+    const QByteArray utf8 = name.toUtf8();
+    kept << name << QString::fromUtf8(partial_copy::copyName(utf8))
+         << QString::fromUtf8(partial_copy::recordName(utf8));
+  }
+  WIN32_FIND_DATAW found{};
+  HANDLE search = FindFirstFileExW(wide(QDir::toNativeSeparators(path + QStringLiteral("/*"))),
+                                   FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE)
+    failWith(GetLastError(), "Cannot list the folder " + text(path));
+  std::vector<std::pair<QString, DWORD>> stale;
+  do {
+    const QString name = QString::fromWCharArray(found.cFileName);
+    const QByteArray utf8 = name.toUtf8();
+    if (!kept.contains(name) &&
+        (partial_copy::isPartialCopyName(utf8) || partial_copy::isOldStyleCopyName(utf8)))
+      stale.emplace_back(name, found.dwFileAttributes);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  for (const auto& [name, attributes] : stale) {
+    // A folder of that name is no copy; a link to one goes as a link.
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !isLink(attributes)) continue;
+    const QString entry = QDir::toNativeSeparators(path + '/' + name);
+    const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(wide(entry))
+                                                                 : DeleteFileW(wide(entry));
+    const DWORD error = removed ? ERROR_SUCCESS : GetLastError();
+    if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND)
+      failed(InOutError::fromErrno(static_cast<int>(error), "Cannot remove " + text(entry)));
+  }
 }
 
 int64_t GameFolder::fileSize(const QString& relative) const {
