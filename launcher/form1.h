@@ -206,6 +206,7 @@ class TForm1 : public QWidget {
   bool walkListing(fxp_names* names, TSftpSession& session, QStringList& fileList);
   void countListedEntries(int32_t count);
   void walkInto(const QString& name, TSftpSession& session);
+  void removeStalePartialCopies(const QStringList& fileList);
   void logFailure(const std::exception& error);
   std::optional<uint64_t> listedSize(TSftpSession& session, const fxp_name& entry,
                                      const QString& remotePath);
@@ -250,6 +251,7 @@ class TForm1 : public QWidget {
     // The walk: the local folders it is in, the entries listed in each of
     // the remote folders it is in and in all, and when it must end.
     std::optional<FolderTrail> trail;
+    QStringList walkedFolders;  // below the game folder; "" is the game folder itself
     std::vector<int64_t> entriesInFolder;
     int64_t entriesInAll = 0;
     Clock::TimePoint walkDeadline;

@@ -32,8 +32,10 @@ void pumpMessages() {
 }
 
 // Whether a failure is the connection's, so that a new connection may well
-// succeed. A refused host key or account, a file the server refuses, and
-// every error of the game folder's disk would only fail again.
+// succeed. A refused host key or account, a file the server refuses, a
+// server that breaks the protocol (QSSH_ERR_PROTOCOL: a malformed answer, a
+// file that ends before its size) and every error of the game folder's disk
+// would only fail again.
 bool isConnectionLoss(const std::exception& error, const TSftpSession* session) {
   if (!session || !dynamic_cast<const SftpSessionException*>(&error)) return false;
   switch (session->ErrorCode()) {
@@ -113,6 +115,7 @@ void TForm1::runFlow(FlowKind kind) {
       showPlay(true);  // the game can still be started with the files as they are
     return;
   }
+  removeStalePartialCopies(update ? update_memo : remote_file_list);
   customProgressBar(0);
 
   struct SaveHashes {
@@ -291,6 +294,7 @@ bool TForm1::connectAndWalk(FlowKind kind) {
   (update ? update_memo : remote_file_list).clear();
 
   flow_->trail.emplace(flow_->gameFolder);
+  flow_->walkedFolders = QStringList{QString()};
   flow_->entriesInFolder.assign(1, 0);
   flow_->entriesInAll = 0;
   flow_->walkDeadline = platform_.clock.now() + walkLimits.time;

@@ -14,6 +14,9 @@
 
 namespace quorrel {
 
+// The digest cache's bound on the files it may hold counts on the walk's.
+static_assert(TForm1::WalkLimits{}.entriesInAll <= HashCache::kMostFiles);
+
 namespace {
 
 // A small file of the patch server read into memory, never past its bound.

@@ -2,10 +2,13 @@
 // remote folder gets its local counterpart under the game folder.
 #include <QCoreApplication>
 #include <QFile>
+#include <QHash>
+#include <QSet>
 
 #include "file_list.h"
 #include "form1.h"
 #include "game_folder.h"
+#include "io_error.h"
 #include "partial_copy.h"
 
 namespace quorrel {
@@ -127,11 +130,40 @@ void TForm1::walkInto(const QString& name, TSftpSession& session) {
                  .arg(remote_root, remote_subdir, name));
   remote_subdir += QChar('/') + name;
   flow.trail->enter(name);
+  flow.walkedFolders << remote_subdir.mid(1);
   flow.entriesInFolder.push_back(0);
   session.ListDir((remote_root + remote_subdir).toStdString());
   flow.entriesInFolder.pop_back();
   flow.trail->leave();
   remote_subdir.chop(1 + explode(QStringLiteral("/"), remote_subdir, 0).constLast().size());
+}
+
+// Once the whole tree is listed, the partial copies of files the server no
+// longer lists are worth nothing: in every folder the walk listed they go,
+// with the copies of earlier versions' naming, so they do not pile up. The
+// copies of listed files stay for their fetches to go on from. What cannot
+// be removed is logged; it costs only disk space.
+void TForm1::removeStalePartialCopies(const QStringList& fileList) {
+  QHash<QString, QSet<QString>> listed;  // the names of the files in each folder
+  for (const QString& line : fileList) {
+    QString relative;
+    try {
+      relative = file_list::parse(line).remotePath.mid(remote_root.size() + 1);
+    } catch (const Exception&) {
+      return;  // the flow stops at that line; nothing is removed on a guess
+    }
+    const qsizetype slash = relative.lastIndexOf(QChar('/'));
+    listed[slash < 0 ? QString() : relative.left(slash)].insert(relative.mid(slash + 1));
+  }
+  const GameFolder folder(flow_->gameFolder);
+  const auto logRemovalFailure = [this](const InOutError& error) { logFailure(error); };
+  for (const QString& walked : flow_->walkedFolders) {
+    try {
+      folder.removeStalePartialCopies(walked, listed.value(walked), logRemovalFailure);
+    } catch (const InOutError& error) {
+      logFailure(error);
+    }
+  }
 }
 
 }  // namespace quorrel

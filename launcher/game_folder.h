@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -11,6 +12,7 @@
 
 #include "exception.h"
 #include "hash_cache.h"
+#include "io_error.h"
 #include "partial_copy.h"
 #include "stream.h"
 
@@ -55,6 +57,17 @@ class GameFolder {
                    const std::optional<partial_copy::Source>& source,
                    const std::function<void(TStream&, int64_t from)>& fetch,
                    const QByteArray& sha256 = {}) const;
+
+  // Removes from the folder `relative` ("" for the game folder itself) the
+  // partial copies and records of every file but those named in `listed`,
+  // and every partial copy of an earlier version's naming (unless `listed`
+  // names it: then it is the server's). Only plain files and links go, never
+  // what a link leads to, and nothing that merely looks alike. The folder is
+  // reached as the fetches reach it, never through a link out of the game
+  // folder. A name that cannot be removed goes to `failed` with the system's
+  // reason; InOutError when the folder cannot be opened or listed.
+  void removeStalePartialCopies(const QString& relative, const QSet<QString>& listed,
+                                const std::function<void(const InOutError&)>& failed) const;
 
   // The size and times of the file there, or nothing when no file is there
   // (links followed as fileSize follows them).

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <algorithm>
+#include <vector>
 
 #include "exception.h"
 
@@ -48,16 +49,31 @@ HashCache::HashCache(const QString& stateFolder, const QString& gameFolder)
   load();
 }
 
-// Lines it cannot read are left out: the files they stood for are hashed again.
+// Lines it cannot read are left out: the files they stood for are hashed
+// again. Neither the file nor a line of it is taken whole into memory
+// beyond the bounds of a cache the launcher writes.
 void HashCache::load() {
   if (QFileInfo(file_).isSymLink()) return;
   QFile in(file_);
   if (!in.open(QIODevice::ReadOnly)) return;
-  if (in.readLine().trimmed() != kHeader) return;
-  while (!in.atEnd()) {
-    QByteArray line = in.readLine();
-    if (!line.endsWith('\n')) break;  // cut short while it was written
-    line.chop(1);
+  if (in.size() > kMaxFileBytes) {
+    discarded_ = true;
+    return;
+  }
+  // A line, its line feed and readLine()'s terminating zero.
+  std::vector<char> buffer(static_cast<size_t>(kMaxLineBytes) + 2);
+  const auto readLine = [&] { return in.readLine(buffer.data(), qint64(buffer.size())); };
+  qint64 got = readLine();
+  if (got <= 0 || QByteArray(buffer.data(), got).trimmed() != kHeader) return;
+  bool inLongLine = false;  // the rest of a line too long to be ours is passed over
+  while ((got = readLine()) > 0) {
+    const bool ended = buffer[static_cast<size_t>(got) - 1] == '\n';
+    if (inLongLine || !ended) {
+      if (!ended && in.atEnd()) break;  // cut short while it was written
+      inLongLine = !ended;
+      continue;
+    }
+    const QByteArray line(buffer.data(), got - 1);
     QByteArray sha256;
     if (const auto entry = parseLine(line, sha256))
       entries_.insert(entry->first, Cached{entry->second, sha256});
@@ -77,8 +93,9 @@ void HashCache::record(const QString& path, const FileStamp& stamp, const QByteA
 }
 
 bool HashCache::changed() const {
-  return recorded_ || std::any_of(entries_.cbegin(), entries_.cend(),
-                                  [](const Cached& entry) { return !entry.used; });
+  return recorded_ || discarded_ ||
+         std::any_of(entries_.cbegin(), entries_.cend(),
+                     [](const Cached& entry) { return !entry.used; });
 }
 
 void HashCache::save() const {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "manifest.h"
+
 namespace quorrel {
 
 // What tells that a file is still the one that was hashed: its size, the
@@ -28,7 +30,26 @@ struct FileStamp {
 // written through.
 class HashCache {
  public:
-  // The cache of `gameFolder` in `stateFolder`: one file per game folder.
+  // Bounds on what is read of a cache file, so that a damaged or planted one
+  // cannot take the player's memory. The cache holds a line for each file
+  // of the manifest that a walk listed: the manifest's own line (digest,
+  // size, path) with the file's two times added. So no line the launcher
+  // writes is longer than a manifest's longest path and the fixed fields
+  // allow, and no cache it writes is larger than the largest manifest plus
+  // the times (and a size of any length) of every file a walk may list: the
+  // walk stops at 500,000 entries in all (TForm1::WalkLimits).
+  static constexpr qint64 kMostFiles = 500000;
+  // " <size> <modified> <changed>": three numbers of up to 20 characters each.
+  static constexpr qint64 kNumbersBytes = 3 * (1 + 20);
+  static constexpr qint64 kMaxLineBytes = 64 + kNumbersBytes + 1 + manifest::kMaxPathBytes;
+  // 128 MiB, above the 96 MiB of the largest manifest and 63 bytes more for
+  // each of 500,000 files.
+  static constexpr qint64 kMaxFileBytes = 128 * 1024 * 1024;
+  static_assert(kMaxFileBytes >= manifest::kMaxBytes + kMostFiles * kNumbersBytes + 64);
+
+  // The cache of `gameFolder` in `stateFolder`: one file per game folder. A
+  // file larger than kMaxFileBytes is not read, and written anew at save();
+  // a line longer than kMaxLineBytes is left out.
   HashCache(const QString& stateFolder, const QString& gameFolder);
 
   // The digest recorded for `path` while it had `stamp`, if any.
@@ -52,6 +73,7 @@ class HashCache {
   QString file_;
   QHash<QString, Cached> entries_;
   bool recorded_ = false;
+  bool discarded_ = false;  // the file was too large to be read
 };
 
 }  // namespace quorrel

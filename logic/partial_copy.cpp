@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <QList>
+#include <algorithm>
 
 namespace quorrel::partial_copy {
 
@@ -40,6 +41,18 @@ bool isPartialCopyName(const QByteArray& name) {
   const QByteArray rest = name.mid(kPrefix.size());
   return rest.size() > kHashLength &&
          (rest.mid(kHashLength) == kCopySuffix || rest.mid(kHashLength) == kRecordSuffix);
+}
+
+bool isOldStyleCopyName(const QByteArray& name) {
+  if (!name.startsWith(kPrefix) || !name.endsWith(kCopySuffix)) return false;
+  const QByteArray numbers =
+      name.mid(kPrefix.size(), name.size() - kPrefix.size() - kCopySuffix.size());
+  const qsizetype dash = numbers.indexOf('-');
+  const auto digits = [](const QByteArray& field) {
+    return !field.isEmpty() &&
+           std::all_of(field.begin(), field.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  return dash > 0 && digits(numbers.left(dash)) && digits(numbers.mid(dash + 1));
 }
 
 QByteArray recordText(const Source& source) {

@@ -23,6 +23,10 @@ QByteArray copyName(const QByteArray& name);
 QByteArray recordName(const QByteArray& name);
 // Whether `name` is one of those: never a game file.
 bool isPartialCopyName(const QByteArray& name);
+// Whether `name` is that of a partial copy as earlier versions of the
+// launcher named them, ".quorrel-<process>-<count>.part", which no run goes
+// on from.
+bool isOldStyleCopyName(const QByteArray& name);
 
 // The record's text, and the source it names; nothing when the text is no record.
 QByteArray recordText(const Source& source);

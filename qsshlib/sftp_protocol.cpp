@@ -15,7 +15,7 @@ constexpr uint32_t kSftpVersion = 3;
 constexpr std::chrono::milliseconds kWaitSlice(Deadline::kSliceMs);
 
 [[noreturn]] void badMessage() {
-  fail(QSSH_ERR_SSH, "Malformed SFTP answer from the server");
+  fail(QSSH_ERR_PROTOCOL, "Malformed SFTP answer from the server");
 }
 
 uint32_t bigEndian32(const char* bytes) {
@@ -196,7 +196,7 @@ bool SftpClient::takePacket(Packet& packet) {
   if (available < 4) return false;
   const uint32_t length = bigEndian32(received_.data());
   if (length < 1 || length > maxPacket_)
-    fail(QSSH_ERR_CONNECTION_LOST, "SFTP packet of " + std::to_string(length) + " bytes refused");
+    fail(QSSH_ERR_PROTOCOL, "SFTP packet of " + std::to_string(length) + " bytes refused");
   if (available < 4 + size_t{length}) return false;
   const char* start = received_.data() + 4;
   packet.type = static_cast<uint8_t>(start[0]);

@@ -181,7 +181,7 @@ uint64_t pipelinedRead(ContextState& state, RemoteSource& source, ReadRequest fi
     if (answer.type != FXP_DATA) sftp.failWithStatus(answer);
     const std::string_view data = answer.reader().str();
     if (data.empty() || data.size() > front.length)
-      fail(QSSH_ERR_SSH,
+      fail(QSSH_ERR_PROTOCOL,
            "The server answered a read with " + std::to_string(data.size()) + " bytes");
     // The first read may reach past the size taken at the start; the file ends there.
     const auto got = static_cast<uint32_t>(std::min<uint64_t>(data.size(), end - front.offset));
@@ -310,8 +310,10 @@ void download(ContextState& state, const char* remote, const char* local, bool a
         if (local) progress.reached(offset + data.size(), offset + data.size() == size);
       });
   file.close();
+  // A lost connection fails the read it broke; a file that ends early was
+  // cut short by the server.
   if (size != UINT64_MAX && reached != size && conf.boolValue(Conf::SftpVerifySize))
-    fail(QSSH_ERR_CONNECTION_LOST,
+    fail(QSSH_ERR_PROTOCOL,
          "The file ended at " + std::to_string(reached) + " of " + std::to_string(size) + " bytes");
   if (localFile) {
     localFile->file().finish(conf.boolValue(Conf::LocalFsync));

@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QTimer>
 #include <csignal>
+#include <map>
 #include <sstream>
 
 #include "partial_copy.h"
@@ -350,6 +351,120 @@ TEST_F(ResumeTest, LinksInThePlaceOfACopyAndItsRecordAreNotFollowed) {
   EXPECT_TRUE(readBytes(outsideCopy) == content.substr(0, 300'000));
   EXPECT_EQ(readBytes(outsideRecord), record);
   EXPECT_TRUE(partialCopiesIn(sync.local("")).empty());
+}
+
+// Once the whole tree is listed, the partial copies of files the server no
+// longer lists go, in every folder the walk listed, and so do the copies of
+// earlier versions' naming. The copy of a file still listed stays, nothing
+// is removed through a link, and nothing of the player's goes, however like
+// a copy its name looks.
+TEST_F(ResumeTest, UpdateRemovesTheCopiesOfFilesNoLongerListedAndNothingElse) {
+  SyncHarness sync;
+  sync.serve("Data/gone.MPQ", randomBytes(8 * 1024 * 1024, 32));
+  TForm1& first = sync.start("game", false);
+  QTimer closer;
+  once(
+      closer, [&] { return first.downloaded_bytes > 0; }, [&] { first.exit->click(); });
+  sync.clickInstall();
+  ASSERT_EQ(sync.harness.application.quitRequests, 1);
+  ASSERT_TRUE(fs::exists(copyOf(sync, "Data/gone.MPQ")));
+  ASSERT_TRUE(fs::exists(recordOf(sync, "Data/gone.MPQ")));
+
+  // The server drops the file and publishes others.
+  fs::remove(sync.patchTree / "Data/gone.MPQ");
+  sync.serve("Data/new.MPQ", "new file");
+  sync.serve("kept.MPQ", "kept file");
+  const std::map<std::string, std::string> stays = {
+      // A copy of a file still listed, whose fetch may go on from it.
+      {partial_copy::copyName("kept.MPQ").toStdString(), "kept"},
+      {partial_copy::recordName("kept.MPQ").toStdString(), "record"},
+      // The player's own files.
+      {".quorrel-notes.txt", "notes"},
+      {".quorrel-1234-1.part.bak", "backup"},
+      {"Data/.quorrel-12-x.part", "mine"},
+      // An old-style copy in a folder the walk does not list.
+      {"Screenshots/.quorrel-5-5.part", "not walked"},
+  };
+  for (const auto& [relative, content] : stays) writeBytes(sync.local(relative), content);
+  const std::vector<std::string> goes = {".quorrel-1234-1.part", "Data/.quorrel-99-7.part"};
+  for (const std::string& relative : goes) writeBytes(sync.local(relative), "old-style copy");
+  writeBytes(sync.local("kept.MPQ"), "kept file");  // up to date: not fetched
+  const fs::path outside = sync.harness.path("outside.bin").toStdString();
+  writeBytes(outside, "outside");
+  const fs::path link = copyOf(sync, "Data/other.MPQ");
+  std::error_code noLinks;
+  fs::create_symlink(outside, link, noLinks);
+
+  TForm1& second = sync.start("game", true);
+  QTest::mouseClick(second.startUpdate, Qt::LeftButton);
+
+  EXPECT_EQ(sync.status(), "Update complete. Ready to play!");
+  EXPECT_EQ(readBytes(sync.local("Data/new.MPQ")), "new file");
+  EXPECT_FALSE(fs::exists(copyOf(sync, "Data/gone.MPQ")));
+  EXPECT_FALSE(fs::exists(recordOf(sync, "Data/gone.MPQ")));
+  for (const std::string& relative : goes)
+    EXPECT_FALSE(fs::exists(sync.local(relative))) << relative;
+  for (const auto& [relative, content] : stays)
+    EXPECT_EQ(readBytes(sync.local(relative)), content) << relative;
+  if (!noLinks) {
+    EXPECT_FALSE(fs::is_symlink(link));
+    EXPECT_EQ(readBytes(outside), "outside");
+  }
+  EXPECT_EQ(partialCopiesIn(sync.local("")).size(), 2u) << "the copy of kept.MPQ and its record";
+}
+
+// A hard link at a copy's name, to a file of the player's that would pass
+// for the copy, is not gone on with: that would write into the other file.
+// The fetch starts from byte 0 in a copy of its own; the other file keeps
+// every byte.
+TEST_F(ResumeTest, HardLinkInThePlaceOfACopyIsNotWrittenThrough) {
+  SyncHarness sync;
+  const std::string content = randomBytes(1'000'000, 31);
+  sync.serve("a.MPQ", content);
+  TForm1& form = sync.start("game", true);
+  const fs::path other = sync.harness.path("other.bin").toStdString();
+  const std::string otherBytes = content.substr(0, 300'000);
+  writeBytes(other, otherBytes);
+  writeBytes(recordOf(sync, "a.MPQ"),
+             partial_copy::recordText(serverVersion(sync, "a.MPQ")).toStdString());
+  std::error_code noLinks;
+  fs::create_hard_link(other, copyOf(sync, "a.MPQ"), noLinks);
+  if (noLinks) GTEST_SKIP() << "this system makes no hard links: " << noLinks.message();
+  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+
+  EXPECT_TRUE(sync.harness.messageBox.errors.empty())
+      << sync.harness.messageBox.errorTexts().join('|').toStdString();
+  EXPECT_EQ(sync.status(), "Update complete. Ready to play!");
+  EXPECT_TRUE(readBytes(sync.local("a.MPQ")) == content);
+  EXPECT_EQ(resumedAt(form, "a.MPQ"), -1);
+  EXPECT_EQ(fetchedBytes(form), static_cast<int64_t>(content.size()));
+  EXPECT_TRUE(readBytes(other) == otherBytes) << "the other file keeps its bytes";
+  EXPECT_EQ(fs::hard_link_count(other), 1u);
+  EXPECT_TRUE(partialCopiesIn(sync.local("")).empty());
+}
+
+// A folder at the name of a copy or of its record would fail every fetch of
+// the file: the error names it, for the player to remove it.
+TEST_F(ResumeTest, FolderInThePlaceOfACopyIsNamedInTheError) {
+  SyncHarness sync;
+  sync.serve("Data/a.MPQ", "game file");
+  TForm1& form = sync.start("game", true);
+  for (const fs::path& blocked : {copyOf(sync, "Data/a.MPQ"), recordOf(sync, "Data/a.MPQ")}) {
+    SCOPED_TRACE(blocked.string());
+    fs::create_directories(blocked / "inside");
+    sync.harness.messageBox.errors.clear();
+    QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+
+    const QStringList errors = sync.harness.messageBox.errorTexts();
+    ASSERT_EQ(errors.size(), 1) << errors.join('|').toStdString();
+    const QString path = QDir::toNativeSeparators(QString::fromStdU16String(blocked.u16string()));
+    EXPECT_TRUE(errors[0].contains(path + " is a folder")) << errors[0].toStdString();
+    EXPECT_FALSE(fs::exists(sync.local("Data/a.MPQ")));
+    EXPECT_TRUE(fs::is_directory(blocked / "inside")) << "the player's to remove";
+    fs::remove_all(blocked);
+  }
+  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+  EXPECT_EQ(readBytes(sync.local("Data/a.MPQ")), "game file");
 }
 
 // A server that lists a file under a copy's name cannot have it taken for,

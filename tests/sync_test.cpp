@@ -1,14 +1,9 @@
 // The fresh install and the patch update of the real window against a real sshd.
-#ifdef _WIN32
-#include <windows.h>
-// After windows.h, whose types it uses.
-#include <psapi.h>
-#endif
-
 #include <QTimer>
 #include <algorithm>
 
 #include "game_folder.h"
+#include "memory_rise.h"
 #include "partial_copy.h"
 #include "sync_harness.h"
 
@@ -689,6 +684,37 @@ TEST_F(HostileServerTest, LongNamesAreFetchedAndNamesNoDiskHoldsAreSkipped) {
   expectNothingStrayed(sync);
 }
 
+// A name with a line feed and a terminal escape reaches the support log as
+// one line, escaped: it forges no line and drives no terminal. The file keeps
+// its name on the disk, and the window's own log its text.
+TEST_F(HostileServerTest, ControlCharactersInNamesReachTheSupportLogEscaped) {
+  const std::string name =
+      "forged\n2026-01-01T00:00:00.000 Update complete. Ready to play!\x1b[2J.txt";
+  SyncHarness sync(serving("control-names"));
+  TForm1& form = sync.start("jail/game", false);
+  sync.clickInstall();
+  EXPECT_EQ(readBytes(sync.local("good.txt")), "hello");
+#ifndef _WIN32
+  EXPECT_EQ(readBytes(sync.local(name)), "forged");  // Windows refuses the name and skips it
+#endif
+  EXPECT_TRUE(logHas(form, QString::fromStdString(name)));
+
+  const QString log = QString::fromStdString(readBytes(sync.harness.log.file().toStdString()));
+  EXPECT_FALSE(log.contains('\x1b'));
+  EXPECT_FALSE(log.contains('\r'));
+  const QStringList lines = log.split('\n', Qt::SkipEmptyParts);
+  QStringList naming;
+  for (const QString& line : lines) {
+    EXPECT_FALSE(line.startsWith("2026-01-01T00:00:00.000")) << line.toStdString();
+    if (line.contains("forged")) naming << line;
+  }
+  ASSERT_FALSE(naming.isEmpty()) << log.toStdString();
+  for (const QString& line : naming)
+    EXPECT_TRUE(line.contains(
+        "forged\\n2026-01-01T00:00:00.000 Update complete. Ready to play!\\x1b[2J.txt"))
+        << line.toStdString();
+}
+
 // A file never grows past the size the listing gave it; a server that sends
 // more, less, or a size no disk holds fails that file, and the old one stays.
 struct SizeCase {
@@ -724,6 +750,47 @@ INSTANTIATE_TEST_SUITE_P(
                                "The server sent 500 of the 1000 bytes listed for short.MPQ"}),
     [](const auto& info) { return QString(info.param.mode).remove('-').toStdString(); });
 
+// A server that breaks the protocol is no lost connection: a new connection
+// would meet the same server. The flow ends at once, with no wait and no new
+// try, one error box, the reason in the log and the old file in place.
+struct ProtocolCase {
+  const char* mode;
+  QString reason;
+  friend void PrintTo(const ProtocolCase& c, std::ostream* out) { *out << c.mode; }
+};
+
+class ProtocolViolationTest : public HostileServerTest,
+                              public ::testing::WithParamInterface<ProtocolCase> {};
+
+TEST_P(ProtocolViolationTest, EndsTheFlowAtOnceAndKeepsTheOldFile) {
+  const ProtocolCase& c = GetParam();
+  SyncHarness sync(serving(c.mode));
+  TForm1& form = sync.start("jail/game", true);
+  writeBytes(sync.local("bad.MPQ"), "the old version");
+  sync.harness.sleeper.sleeps.clear();
+  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+
+  const QStringList errors = sync.harness.messageBox.errorTexts();
+  ASSERT_EQ(errors.size(), 1) << errors.join('|').toStdString();
+  EXPECT_TRUE(errors[0].contains("Error 112, " + c.reason)) << errors[0].toStdString();
+  // The pause before the fetch, and nothing after it.
+  EXPECT_EQ(sync.harness.sleeper.sleeps,
+            std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(250)});
+  EXPECT_FALSE(logHas(form, "Connection lost")) << form.Memo1.join('\n').toStdString();
+  EXPECT_TRUE(logHas(form, c.reason)) << form.Memo1.join('\n').toStdString();
+  EXPECT_EQ(sync.status(), "Updating bad.MPQ...");
+  EXPECT_FALSE(form.play->isEnabled());
+  EXPECT_EQ(readBytes(sync.local("bad.MPQ")), "the old version");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, ProtocolViolationTest,
+    ::testing::Values(ProtocolCase{"early-end", "The file ended at 500 of 1000 bytes"},
+                      ProtocolCase{"malformed-data", "Malformed SFTP answer from the server"},
+                      ProtocolCase{"overlong-data", "The server answered a read with "},
+                      ProtocolCase{"oversized-packet", "SFTP packet of 2147483647 bytes refused"}),
+    [](const auto& info) { return QString(info.param.mode).remove('-').toStdString(); });
+
 // A listed size beyond any disk is refused before anything is fetched, with
 // the figures on the status line; the game stays as it is, to be started.
 TEST_F(HostileServerTest, HugeListedSizeIsRefusedBeforeAnyFetch) {
@@ -754,57 +821,6 @@ struct WalkBoundCase {
 
 class WalkBoundTest : public HostileServerTest,
                       public ::testing::WithParamInterface<WalkBoundCase> {};
-
-// How far this process's resident memory rose, at its peak, above what it held
-// when the MemoryRise was made. Linux then resets its peak to the resident
-// memory; Windows keeps one peak per process (CTest starts one for each test),
-// so there a peak of the set-up counts too, which can only make the rise look
-// larger. A rise, not a size: under Wine a process holds far more before its
-// tests begin than on Linux.
-class MemoryRise {
- public:
-  MemoryRise() {
-    resetPeak();
-    startKiB_ = residentKiB();
-  }
-  int64_t peakKiB() const { return peakResidentKiB() - startKiB_; }
-
- private:
-  static void resetPeak() {
-#ifndef _WIN32
-    std::ofstream("/proc/self/clear_refs") << "5";
-#endif
-  }
-#ifdef _WIN32
-  static PROCESS_MEMORY_COUNTERS counters() {
-    PROCESS_MEMORY_COUNTERS memory{};
-    if (!K32GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory))
-      throw std::runtime_error("K32GetProcessMemoryInfo failed");
-    return memory;
-  }
-  static int64_t residentKiB() {
-    return static_cast<int64_t>(counters().WorkingSetSize / 1024);
-  }
-  static int64_t peakResidentKiB() {
-    return static_cast<int64_t>(counters().PeakWorkingSetSize / 1024);
-  }
-#else
-  static int64_t statusKiB(const std::string& field) {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-      if (line.rfind(field, 0) == 0) return std::stoll(line.substr(field.size()));
-    throw std::runtime_error("no " + field + " in /proc/self/status");
-  }
-  static int64_t residentKiB() {
-    return statusKiB("VmRSS:");
-  }
-  static int64_t peakResidentKiB() {
-    return statusKiB("VmHWM:");
-  }
-#endif
-
-  int64_t startKiB_ = 0;
-};
 
 TEST_P(WalkBoundTest, EndlessListingEndsTheFlowOnTheConnectionRoad) {
   SyncHarness sync(serving("endless-listing"));

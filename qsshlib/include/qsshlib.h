@@ -132,6 +132,11 @@ typedef enum TProxyTypes {
 #define QSSH_ERR_LOCAL_FILE 109       /* a local file could not be read or written */
 #define QSSH_ERR_CONNECTION_LOST 110  /* the connection broke */
 #define QSSH_ERR_INVALID 111          /* invalid argument */
+#define QSSH_ERR_PROTOCOL 112         /* the server broke the SFTP protocol */
+/* QSSH_ERR_PROTOCOL: an answer that is malformed or larger than
+ * sftp_max_packet, a read answered with more bytes than asked for (or none),
+ * or a file whose reads end before the size it had when opened. Unlike a
+ * lost connection, a new connection would meet the same server. */
 
 /* Callback slots. */
 typedef qssh_bool (*qssh_ls_callback_t)(fxp_names* names, TSshLibContext* ctx);

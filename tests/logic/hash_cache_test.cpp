@@ -3,9 +3,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "hash_cache.h"
+#include "memory_rise.h"
 
 namespace quorrel::testing {
 namespace {
@@ -116,6 +118,46 @@ TEST_F(HashCacheTest, LinesThatCannotBeReadAreLeftOut) {
   EXPECT_TRUE(cache.find("good", kStamp));
   EXPECT_FALSE(cache.find("bad digest", kStamp));
   EXPECT_FALSE(cache.find("cut", kStamp));
+}
+
+// A cache file of `size` bytes, sparse where it is not written: its header
+// and a line for "first" at its start, a line for "last" at its end, and
+// zero bytes between them, a line longer than any of the launcher's.
+void writeSparseCache(const QString& file, qint64 size) {
+  const QByteArray stamp = " 10 1700000000123456789 1700000000223456789 ";
+  const QByteArray head = "quorrel-hash-cache 1\n" + kDigest.toHex() + stamp + "first\n";
+  const QByteArray tail = '\n' + kDigest.toHex() + stamp + "last\n";
+  QDir().mkpath(QFileInfo(file).path());
+  QFile out(file);
+  ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+  ASSERT_EQ(out.write(head), head.size());
+  ASSERT_TRUE(out.resize(size - tail.size()));
+  ASSERT_TRUE(out.seek(size - tail.size()));
+  ASSERT_EQ(out.write(tail), tail.size());
+  out.close();
+  ASSERT_EQ(QFileInfo(file).size(), size);
+}
+
+// A cache larger than any the launcher writes is not read, and written anew
+// at the next save; one within the bound is read past a line longer than any
+// of the launcher's, without taking that line into memory.
+TEST_F(HashCacheTest, ReadsNoCacheOrLineBeyondTheBounds) {
+  const QString file = HashCache(state(), game()).file();
+  {
+    writeSparseCache(file, HashCache::kMaxFileBytes + 1);
+    HashCache cache(state(), game());
+    EXPECT_FALSE(cache.find("first", kStamp));
+    EXPECT_FALSE(cache.find("last", kStamp));
+    cache.save();
+    EXPECT_LT(QFileInfo(file).size(), 100) << "written anew";
+  }
+  writeSparseCache(file, HashCache::kMaxFileBytes);
+  const MemoryRise memory;
+  HashCache cache(state(), game());
+  EXPECT_TRUE(cache.find("first", kStamp));
+  EXPECT_TRUE(cache.find("last", kStamp));
+  // The long line alone is 128 MiB; reading it whole would show.
+  EXPECT_LT(memory.peakKiB(), 16 * 1024);
 }
 
 // A link in the cache's place is neither believed nor written through.

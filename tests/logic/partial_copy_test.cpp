@@ -24,6 +24,19 @@ TEST(PartialCopyTest, NamesAreHiddenShortAndTheSameForTheSameFile) {
     EXPECT_FALSE(partial_copy::isPartialCopyName(gameFile)) << gameFile;
 }
 
+// Earlier versions named a copy after the process and a count; nothing else
+// of that look is taken for one.
+TEST(PartialCopyTest, OldStyleNamesAreOnlyThoseOfEarlierVersions) {
+  for (const char* name : {".quorrel-1234-1.part", ".quorrel-1-22.part"})
+    EXPECT_TRUE(partial_copy::isOldStyleCopyName(name)) << name;
+  for (const char* name :
+       {".quorrel-1234-1.part.txt", ".quorrel-1234-.part", ".quorrel--1.part", ".quorrel-12.part",
+        ".quorrel-1-2-3.part", ".quorrel-a-1.part", ".quorrel-1234-1.source", "quorrel-1-1.part",
+        ".quorrel-notes.txt", ".quorrel-.part", ""})
+    EXPECT_FALSE(partial_copy::isOldStyleCopyName(name)) << name;
+  EXPECT_FALSE(partial_copy::isOldStyleCopyName(partial_copy::copyName("a.MPQ")));
+}
+
 TEST(PartialCopyTest, RecordReadsBackWhatWasWritten) {
   for (const Source& source : {Source{0, 0}, Source{(int64_t{1} << 31) + 7, 1700000000}}) {
     const std::optional<Source> read = partial_copy::parseRecord(partial_copy::recordText(source));

@@ -1,5 +1,6 @@
 #include "game_folder.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -81,6 +82,20 @@ Descriptor openFolderIn(int parent, const QByteArray& name, const QByteArray& pa
   return folder;
 }
 
+// The folder `count` components below the game folder, each reached as
+// openFolderIn() allows; `path` becomes its path.
+Descriptor openFolders(const QByteArray& rootPath, const QStringList& components, qsizetype count,
+                       QByteArray& path) {
+  Descriptor folder = openGameFolder(rootPath);
+  path = rootPath;
+  for (qsizetype i = 0; i < count; ++i) {
+    const QByteArray name = QFile::encodeName(components[i]);
+    path += '/' + name;
+    folder = openFolderIn(folder.get(), name, path, rootPath);
+  }
+  return folder;
+}
+
 // The status of `name` in `folder`, a link followed only where it leads to a
 // file inside the game folder; nothing when no file is there.
 std::optional<struct stat> fileStatus(int folder, const QByteArray& name, const QByteArray& path,
@@ -140,15 +155,6 @@ std::optional<partial_copy::Source> readRecord(int folder, const QByteArray& nam
   return partial_copy::parseRecord(text);
 }
 
-// The length of the partial copy; 0 when no plain file is there.
-int64_t copyLength(int folder, const QByteArray& name) {
-  struct stat entry {};
-  if (::fstatat(folder, name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0 ||
-      !S_ISREG(entry.st_mode))
-    return 0;
-  return static_cast<int64_t>(entry.st_size);
-}
-
 }  // namespace
 
 class GameFolder::Parent {
@@ -175,24 +181,51 @@ class GameFolder::PartialCopy {
 
   const QByteArray& path() const { return copyPath_; }
 
-  // Where a fetch of `source`, listed with `size` bytes, goes on.
-  int64_t resumeOffset(const std::optional<partial_copy::Source>& source, int64_t size) const {
-    if (!source) return 0;
-    return partial_copy::resumeOffset(copyLength(folder_, copy_), readRecord(folder_, record_),
-                                      *source, size);
+  // A folder at the copy's or the record's name would fail every fetch of
+  // the file; it is the player's to remove, so the error names it.
+  void refuseFolders() const {
+    for (const auto& [name, path] :
+         {std::pair{&copy_, &copyPath_}, std::pair{&record_, &recordPath_}}) {
+      struct stat entry {};
+      if (::fstatat(folder_, name->constData(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+          S_ISDIR(entry.st_mode))
+        throw Exception(text(*path) + " is a folder in the place of the launcher's partial copy");
+    }
   }
 
-  // The copy opened to go on at `from`; from 0 a new, empty one, recorded
-  // as of `source`. The record goes last, so a copy whose record is missing
-  // or damaged is never taken for one of another file. Readable too: the
-  // digest of a fetch reads the kept bytes, and blocks that arrived out of
-  // order, back from the copy.
-  Descriptor open(int64_t from, const std::optional<partial_copy::Source>& source) const {
-    if (from > 0) {
-      Descriptor fd(::openat(folder_, copy_.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
-      if (fd.get() < 0) throw InOutError::fromErrno(errno, "Cannot open " + text(copyPath_));
-      return fd;
-    }
+  // The copy an earlier fetch left, open to go on with; none when no plain
+  // file is there. A copy with another link (a hard link to some other
+  // file) is none either: going on would write into that file, and
+  // discarding the copy removes only this name of it.
+  Descriptor openKept() const {
+    // Not blocking on whatever else may stand under the name, a pipe say.
+    Descriptor fd(
+        ::openat(folder_, copy_.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat entry {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &entry) != 0 || !S_ISREG(entry.st_mode) ||
+        entry.st_nlink != 1)
+      return Descriptor();
+    return fd;
+  }
+
+  // Where a fetch of `source`, listed with `size` bytes, goes on in `kept`.
+  int64_t resumeOffset(const Descriptor& kept, const std::optional<partial_copy::Source>& source,
+                       int64_t size) const {
+    struct stat entry {};
+    if (!source || kept.get() < 0 || ::fstat(kept.get(), &entry) != 0) return 0;
+    return partial_copy::resumeOffset(static_cast<int64_t>(entry.st_size),
+                                      readRecord(folder_, record_), *source, size);
+  }
+
+  // The copy to write from `from` on: `kept` to go on with, or from 0 a
+  // new, empty one, recorded as of `source`. The record goes last, so a
+  // copy whose record is missing or damaged is never taken for one of
+  // another file. Readable too: the digest of a fetch reads the kept bytes,
+  // and blocks that arrived out of order, back from the copy.
+  Descriptor open(int64_t from, Descriptor kept,
+                  const std::optional<partial_copy::Source>& source) const {
+    if (from > 0) return kept;
+    kept = Descriptor();
     discard();
     Descriptor fd(::openat(folder_, copy_.constData(),
                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
@@ -245,18 +278,47 @@ bool GameFolder::canHoldName(const QString& name) {
 }
 
 GameFolder::Parent GameFolder::openParent(const QString& relative) const {
-  const QByteArray rootPath = rootPathOf(root_);
-  Descriptor folder = openGameFolder(rootPath);
   const QStringList components = componentsOf(relative);
   if (components.isEmpty())
     throw InOutError(kInvalidFilename, "No file name in " + relative.toStdString());
-  QByteArray path = rootPath;
-  for (qsizetype i = 0; i + 1 < components.size(); ++i) {
-    const QByteArray name = QFile::encodeName(components[i]);
-    path += '/' + name;
-    folder = openFolderIn(folder.get(), name, path, rootPath);
-  }
+  QByteArray path;
+  Descriptor folder = openFolders(rootPathOf(root_), components, components.size() - 1, path);
   return Parent(std::move(folder), QFile::encodeName(components.last()), path);
+}
+
+void GameFolder::removeStalePartialCopies(
+    const QString& relative, const QSet<QString>& listed,
+    const std::function<void(const InOutError&)>& failed) const {
+  const QStringList components = componentsOf(relative);
+  QByteArray path;
+  const Descriptor folder = openFolders(rootPathOf(root_), components, components.size(), path);
+  QSet<QByteArray> kept;
+  for (const QString& name : listed) {
+    const QByteArray encoded = QFile::encodeName(name);
+    kept << encoded << partial_copy::copyName(encoded) << partial_copy::recordName(encoded);
+  }
+  // The listing reads through a descriptor of its own; the folder's stays
+  // for the removals.
+  Descriptor listing(::fcntl(folder.get(), F_DUPFD_CLOEXEC, 0));
+  DIR* const entries = listing.get() >= 0 ? ::fdopendir(listing.get()) : nullptr;
+  if (!entries) throw InOutError::fromErrno(errno, "Cannot list the folder " + text(path));
+  listing.release();  // the listing's now
+  std::vector<QByteArray> stale;
+  while (const dirent* entry = ::readdir(entries)) {
+    const QByteArray name(entry->d_name);
+    if (!kept.contains(name) &&
+        (partial_copy::isPartialCopyName(name) || partial_copy::isOldStyleCopyName(name)))
+      stale.push_back(name);
+  }
+  ::closedir(entries);
+  for (const QByteArray& name : stale) {
+    struct stat entry {};
+    if (::fstatat(folder.get(), name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !(S_ISREG(entry.st_mode) || S_ISLNK(entry.st_mode)))
+      continue;  // gone meanwhile, or a folder or the like: no copy
+    if (::unlinkat(folder.get(), name.constData(), 0) != 0 && errno != ENOENT)
+      failed(InOutError::fromErrno(errno, "Cannot remove " + text(path + '/' + name)));
+  }
 }
 
 int64_t GameFolder::fileSize(const QString& relative) const {
@@ -311,16 +373,18 @@ void GameFolder::replaceFile(const QString& relative, int64_t size,
   if (::fstatvfs(parent.folder.get(), &disk) != 0)
     throw InOutError::fromErrno(errno, "Cannot read the free space of " + text(parent.folderPath));
   const PartialCopy copy(parent, parent.name);
-  const int64_t from = copy.resumeOffset(source, size);
+  copy.refuseFolders();
+  Descriptor kept = copy.openKept();
+  const int64_t from = copy.resumeOffset(kept, source, size);
   const uint64_t freeBytes = uint64_t{disk.f_bavail} * disk.f_frsize;
   if (size < 0 || static_cast<uint64_t>(size - from) > freeBytes)
     throw InOutError(kDiskFull, relative.toStdString() + " is listed with " + std::to_string(size) +
                                     " bytes; the disk of " + text(parent.folderPath) + " has " +
                                     std::to_string(freeBytes) + " bytes free");
 
-  ListedSizeStream stream(
-      std::make_unique<DescriptorFile>(copy.open(from, source).release(), copy.path()), relative,
-      size, from, sha256);
+  ListedSizeStream stream(std::make_unique<DescriptorFile>(
+                              copy.open(from, std::move(kept), source).release(), copy.path()),
+                          relative, size, from, sha256);
   try {
     stream.hashKeptBytes(from);
     fetch(stream, from);

@@ -207,15 +207,14 @@ std::optional<partial_copy::Source> readRecord(const QString& path) {
   return partial_copy::parseRecord(text);
 }
 
-// The length of the partial copy; 0 when no plain file is there.
-int64_t copyLength(const QString& path) {
-  const Handle copy = openPlainFile(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING);
-  LARGE_INTEGER size{};
-  return copy.valid() && GetFileSizeEx(copy.get(), &size) ? size.QuadPart : 0;
-}
-
+// Removes the file or link at `path`; a link to a folder goes as a link,
+// never with what it leads to.
 void removeFile(const QString& path) {
-  DeleteFileW(wide(QDir::toNativeSeparators(path)));
+  const DWORD attributes = attributesOf(path);
+  if (isLink(attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    RemoveDirectoryW(wide(QDir::toNativeSeparators(path)));
+  else
+    DeleteFileW(wide(QDir::toNativeSeparators(path)));
 }
 
 uint64_t freeBytesAt(const QString& folder) {
@@ -247,22 +246,45 @@ class GameFolder::PartialCopy {
 
   const QString& path() const { return copyPath_; }
 
-  // Where a fetch of `source`, listed with `size` bytes, goes on.
-  int64_t resumeOffset(const std::optional<partial_copy::Source>& source, int64_t size) const {
-    if (!source) return 0;
-    return partial_copy::resumeOffset(copyLength(copyPath_), readRecord(recordPath_), *source,
-                                      size);
+  // A folder at the copy's or the record's name would fail every fetch of
+  // the file; it is the player's to remove, so the error names it. A link
+  // to a folder there is the launcher's to replace.
+  void refuseFolders() const {
+    for (const QString* path : {&copyPath_, &recordPath_}) {
+      const DWORD attributes = attributesOf(*path);
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+          !isLink(attributes))
+        throw Exception(text(*path) + " is a folder in the place of the launcher's partial copy");
+    }
   }
 
-  // The copy opened to go on at `from`; from 0 a new, empty one, recorded
-  // as of `source`. The record goes last, so a copy whose record is missing
-  // or damaged is never taken for one of another file.
-  Handle open(int64_t from, const std::optional<partial_copy::Source>& source) const {
-    if (from > 0) {
-      Handle file = openPlainFile(copyPath_, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
-      if (!file.valid()) failWith(GetLastError(), "Cannot open " + text(copyPath_));
-      return file;
-    }
+  // The copy an earlier fetch left, open to go on with; none when no plain
+  // file is there. A copy with another link (a hard link to some other
+  // file) is none either: going on would write into that file, and
+  // discarding the copy removes only this name of it.
+  Handle openKept() const {
+    Handle file = openPlainFile(copyPath_, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file.valid() || !GetFileInformationByHandle(file.get(), &info) || info.nNumberOfLinks != 1)
+      return Handle();
+    return file;
+  }
+
+  // Where a fetch of `source`, listed with `size` bytes, goes on in `kept`.
+  int64_t resumeOffset(const Handle& kept, const std::optional<partial_copy::Source>& source,
+                       int64_t size) const {
+    LARGE_INTEGER length{};
+    if (!source || !kept.valid() || !GetFileSizeEx(kept.get(), &length)) return 0;
+    return partial_copy::resumeOffset(length.QuadPart, readRecord(recordPath_), *source, size);
+  }
+
+  // The copy to write from `from` on: `kept` to go on with, or from 0 a
+  // new, empty one, recorded as of `source`. The record goes last, so a
+  // copy whose record is missing or damaged is never taken for one of
+  // another file.
+  Handle open(int64_t from, Handle kept, const std::optional<partial_copy::Source>& source) const {
+    if (from > 0) return kept;
+    kept = Handle();
     discard();
     Handle file = openPlainFile(copyPath_, GENERIC_READ | GENERIC_WRITE, CREATE_NEW);
     if (!file.valid()) failWith(GetLastError(), "Cannot create " + text(copyPath_));
@@ -329,20 +351,72 @@ bool GameFolder::canHoldName(const QString& name) {
   return !numberedDevice;
 }
 
+namespace {
+
+// Holds the folders from the game folder down to the one `count` components
+// below it, each reached as openFolder() allows; `path` becomes its path.
+std::vector<Handle> holdFolders(const QString& rootPath, const QStringList& components,
+                                qsizetype count, QString& path) {
+  std::vector<Handle> held;
+  path = rootPath;
+  held.push_back(openFolder(rootPath, rootPath, true));
+  for (qsizetype i = 0; i < count; ++i) {
+    path += '/' + components[i];
+    held.push_back(openFolder(path, rootPath, false));
+  }
+  return held;
+}
+
+}  // namespace
+
 GameFolder::Parent GameFolder::openParent(const QString& relative) const {
   const QStringList components = componentsOf(relative);
   if (components.isEmpty())
     throw InOutError(kInvalidFilename, "No file name in " + relative.toStdString());
   Parent parent;
-  const QString rootPath = rootPathOf(root_);
-  parent.folderPath = rootPath;
-  parent.held.push_back(openFolder(rootPath, rootPath, true));
-  for (qsizetype i = 0; i + 1 < components.size(); ++i) {
-    parent.folderPath += '/' + components[i];
-    parent.held.push_back(openFolder(parent.folderPath, rootPath, false));
-  }
+  parent.held =
+      holdFolders(rootPathOf(root_), components, components.size() - 1, parent.folderPath);
   parent.name = components.last();
   return parent;
+}
+
+void GameFolder::removeStalePartialCopies(
+    const QString& relative, const QSet<QString>& listed,
+    const std::function<void(const InOutError&)>& failed) const {
+  const QStringList components = componentsOf(relative);
+  QString path;
+  const std::vector<Handle> held =
+      holdFolders(rootPathOf(root_), components, components.size(), path);
+  QSet<QString> kept;
+  for (const QString& name : listed) {
+    const QByteArray utf8 = name.toUtf8();
+    kept << name << QString::fromUtf8(partial_copy::copyName(utf8))
+         << QString::fromUtf8(partial_copy::recordName(utf8));
+  }
+  WIN32_FIND_DATAW found{};
+  HANDLE search = FindFirstFileExW(wide(QDir::toNativeSeparators(path + QStringLiteral("/*"))),
+                                   FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE)
+    failWith(GetLastError(), "Cannot list the folder " + text(path));
+  std::vector<std::pair<QString, DWORD>> stale;
+  do {
+    const QString name = QString::fromWCharArray(found.cFileName);
+    const QByteArray utf8 = name.toUtf8();
+    if (!kept.contains(name) &&
+        (partial_copy::isPartialCopyName(utf8) || partial_copy::isOldStyleCopyName(utf8)))
+      stale.emplace_back(name, found.dwFileAttributes);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  for (const auto& [name, attributes] : stale) {
+    // A folder of that name is no copy; a link to one goes as a link.
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !isLink(attributes)) continue;
+    const QString entry = QDir::toNativeSeparators(path + '/' + name);
+    const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(wide(entry))
+                                                                 : DeleteFileW(wide(entry));
+    const DWORD error = removed ? ERROR_SUCCESS : GetLastError();
+    if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND)
+      failed(InOutError::fromErrno(static_cast<int>(error), "Cannot remove " + text(entry)));
+  }
 }
 
 int64_t GameFolder::fileSize(const QString& relative) const {
@@ -392,15 +466,18 @@ void GameFolder::replaceFile(const QString& relative, int64_t size,
       !isLink(attributes))
     throw InOutError(kAccessDenied, text(parent.path()) + " is a folder");
   const PartialCopy copy(parent, parent.name);
-  const int64_t from = copy.resumeOffset(source, size);
+  copy.refuseFolders();
+  Handle kept = copy.openKept();
+  const int64_t from = copy.resumeOffset(kept, source, size);
   const uint64_t freeBytes = freeBytesAt(parent.folderPath);
   if (size < 0 || static_cast<uint64_t>(size - from) > freeBytes)
     throw InOutError(kDiskFull, relative.toStdString() + " is listed with " + std::to_string(size) +
                                     " bytes; the disk of " + text(parent.folderPath) + " has " +
                                     std::to_string(freeBytes) + " bytes free");
 
-  ListedSizeStream stream(std::make_unique<HandleFile>(copy.open(from, source), copy.path()),
-                          relative, size, from, sha256);
+  ListedSizeStream stream(
+      std::make_unique<HandleFile>(copy.open(from, std::move(kept), source), copy.path()), relative,
+      size, from, sha256);
   try {
     stream.hashKeptBytes(from);
     fetch(stream, from);
