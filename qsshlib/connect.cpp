@@ -6,6 +6,8 @@
 #include "lib_error.h"
 #include "local_file.h"
 #include "net.h"
+#include "operation_support.h"
+#include "session_wait.h"
 
 namespace qssh {
 
@@ -21,20 +23,43 @@ struct CharDeleter {
 };
 using SshText = std::unique_ptr<char, CharDeleter>;
 
+// The longest a server may take over each step of the handshake: its
+// greeting and the key exchange, the authentication, the start of SFTP. A
+// server that answers at all answers these within moments; a player does not
+// wait longer for one that stalls. The connection time-out shortens it.
+constexpr int32_t kHandshakeStepMs = 10000;
+
 int32_t connectTimeout(const TSshLibContext* ctx) {
   return ctx->connectiontimeoutticks > 0 ? ctx->connectiontimeoutticks : QSSH_DEFAULT_TIMEOUT_TICKS;
 }
 
-int32_t operationTimeout(const TSshLibContext* ctx) {
-  return ctx->timeoutticks > 0 ? ctx->timeoutticks : QSSH_DEFAULT_TIMEOUT_TICKS;
-}
+// The handshake's requests to the server: each is tried until libssh is done
+// with it, with a deadline of its own.
+class Handshake {
+ public:
+  Handshake(ContextState& state, ssh_session session)
+      : state_(state),
+        session_(session),
+        limitMs_(std::min(kHandshakeStepMs, connectTimeout(state.ctx))) {}
 
-void setTimeout(ssh_session session, int32_t milliseconds) {
-  long seconds = milliseconds / 1000;
-  long microseconds = (milliseconds % 1000) * 1000L;
-  ssh_options_set(session, SSH_OPTIONS_TIMEOUT, &seconds);
-  ssh_options_set(session, SSH_OPTIONS_TIMEOUT_USEC, &microseconds);
-}
+  // Calls `call` until it answers anything but `again`; when the deadline
+  // passes first, the request fails as a time-out: `missing` did not come.
+  template <typename Call>
+  int run(int again, Call&& call, const std::function<std::string()>& missing) const {
+    return untilDone(session_, Deadline::after(limitMs_, callerTurn(state_)), again,
+                     std::forward<Call>(call),
+                     [&] { return missing() + " within " + secondsText(limitMs_); });
+  }
+  template <typename Call>
+  int run(int again, Call&& call, const std::string& missing) const {
+    return run(again, std::forward<Call>(call), [&] { return missing; });
+  }
+
+ private:
+  ContextState& state_;
+  ssh_session session_;
+  int32_t limitMs_;
+};
 
 void setOption(ssh_session session, ssh_options_e option, const void* value, const char* name) {
   if (ssh_options_set(session, option, value) != SSH_OK)
@@ -119,9 +144,9 @@ SessionPtr newSession(ContextState& state, NativeSocket fd, const std::string& h
   applyAuthOptions(session.get(), conf);
   setIntOption(session.get(), SSH_OPTIONS_LOG_VERBOSITY, conf.intValue(Conf::LogVerbosity),
                "log_verbosity");
-  setTimeout(session.get(), connectTimeout(state.ctx));
   const socket_t socketFd = fd;
   setOption(session.get(), SSH_OPTIONS_FD, &socketFd, "fd");
+  ssh_set_blocking(session.get(), 0);
   return session;
 }
 
@@ -225,11 +250,19 @@ std::optional<std::string> askSecret(ContextState& state, const std::string& pro
 struct AuthContext {
   ContextState& state;
   ssh_session session;
+  const Handshake& handshake;
   std::string user;
   std::string host;
   const char* password;
   bool passwordArgumentUsed = false;
   bool cancelled = false;
+
+  // The server's answer to one authentication request.
+  template <typename Call>
+  int answer(Call&& call) const {
+    return handshake.run(SSH_AUTH_AGAIN, std::forward<Call>(call),
+                         "The server did not answer the authentication");
+  }
 };
 
 bool authenticateWithKeyFile(AuthContext& auth, const std::string& path) {
@@ -252,7 +285,8 @@ bool authenticateWithKeyFile(AuthContext& auth, const std::string& path) {
     if (result != SSH_OK) auth.state.print("Wrong passphrase for " + path, true);
   }
   KeyPtr key(rawKey);
-  const int answer = ssh_userauth_publickey(auth.session, nullptr, key.get());
+  const int answer =
+      auth.answer([&] { return ssh_userauth_publickey(auth.session, nullptr, key.get()); });
   if (answer == SSH_AUTH_ERROR)
     fail(QSSH_ERR_SSH, std::string("Authentication failed: ") + ssh_get_error(auth.session));
   return answer == SSH_AUTH_SUCCESS;
@@ -267,7 +301,8 @@ bool authenticateWithPassword(AuthContext& auth) {
       auth.cancelled = true;
       return false;
     }
-    const int answer = ssh_userauth_password(auth.session, nullptr, secret->c_str());
+    const int answer =
+        auth.answer([&] { return ssh_userauth_password(auth.session, nullptr, secret->c_str()); });
     if (answer == SSH_AUTH_SUCCESS) return true;
     if (answer == SSH_AUTH_ERROR)
       fail(QSSH_ERR_AUTH, std::string("Authentication failed: ") + ssh_get_error(auth.session));
@@ -278,7 +313,10 @@ bool authenticateWithPassword(AuthContext& auth) {
 
 bool authenticateWithKeyboard(AuthContext& auth) {
   int denied = 0;
-  int answer = ssh_userauth_kbdint(auth.session, nullptr, nullptr);
+  const auto next = [&] {
+    return auth.answer([&] { return ssh_userauth_kbdint(auth.session, nullptr, nullptr); });
+  };
+  int answer = next();
   while (denied < auth.state.conf.intValue(Conf::AuthMaxAttempts)) {
     if (answer == SSH_AUTH_SUCCESS) return true;
     if (answer == SSH_AUTH_ERROR)
@@ -286,7 +324,7 @@ bool authenticateWithKeyboard(AuthContext& auth) {
     if (answer == SSH_AUTH_DENIED || answer == SSH_AUTH_PARTIAL) {
       if (answer == SSH_AUTH_DENIED) auth.state.print("Access denied", true);
       ++denied;
-      answer = ssh_userauth_kbdint(auth.session, nullptr, nullptr);
+      answer = next();
       continue;
     }
     const std::string name = ssh_userauth_kbdint_getname(auth.session);
@@ -302,14 +340,14 @@ bool authenticateWithKeyboard(AuthContext& auth) {
       }
       ssh_userauth_kbdint_setanswer(auth.session, index, secret->c_str());
     }
-    answer = ssh_userauth_kbdint(auth.session, nullptr, nullptr);
+    answer = next();
   }
   return false;
 }
 
 void authenticate(AuthContext& auth) {
   const ConfigValues& conf = auth.state.conf;
-  int answer = ssh_userauth_none(auth.session, nullptr);
+  const int answer = auth.answer([&] { return ssh_userauth_none(auth.session, nullptr); });
   if (answer == SSH_AUTH_ERROR)
     fail(QSSH_ERR_SSH, std::string("Authentication failed: ") + ssh_get_error(auth.session));
   if (answer == SSH_AUTH_SUCCESS) return;
@@ -322,7 +360,8 @@ void authenticate(AuthContext& auth) {
 #ifndef _WIN32  // libssh reaches no agent on Windows
   if (!done && !auth.cancelled && (methods & SSH_AUTH_METHOD_PUBLICKEY) &&
       conf.boolValue(Conf::AuthAgent))
-    done = ssh_userauth_agent(auth.session, nullptr) == SSH_AUTH_SUCCESS;
+    done =
+        auth.answer([&] { return ssh_userauth_agent(auth.session, nullptr); }) == SSH_AUTH_SUCCESS;
 #endif
   if (!done && !auth.cancelled && (methods & SSH_AUTH_METHOD_PASSWORD) &&
       conf.boolValue(Conf::AuthPassword))
@@ -342,10 +381,17 @@ void printLoginBanner(ContextState& state, ssh_session session) {
 }
 
 ChannelPtr openSftpChannel(ContextState& state, ssh_session session) {
+  const Handshake step(state, session);
+  const std::string missing = "The server did not start SFTP";
   ChannelPtr channel(ssh_channel_new(session));
-  if (!channel || ssh_channel_open_session(channel.get()) != SSH_OK ||
-      ssh_channel_request_subsystem(channel.get(),
-                                    state.conf.stringValue(Conf::SftpSubsystem).c_str()) != SSH_OK)
+  const std::string& subsystem = state.conf.stringValue(Conf::SftpSubsystem);
+  if (!channel ||
+      step.run(
+          SSH_AGAIN, [&] { return ssh_channel_open_session(channel.get()); }, missing) != SSH_OK ||
+      step.run(
+          SSH_AGAIN,
+          [&] { return ssh_channel_request_subsystem(channel.get(), subsystem.c_str()); },
+          missing) != SSH_OK)
     fail(QSSH_ERR_SFTP_START, std::string("Cannot start SFTP: ") + ssh_get_error(session));
   return channel;
 }
@@ -382,13 +428,19 @@ void connectSession(ContextState& state, const char* hostText, const char* userT
   if (host.empty()) fail(QSSH_ERR_INVALID, "No host name given");
   if (port <= 0) port = state.conf.intValue(Conf::DefaultPort);
 
-  const Deadline deadline =
-      Deadline::after(connectTimeout(state.ctx), [&state] { state.letCallerRun(); });
+  const Deadline deadline = Deadline::after(connectTimeout(state.ctx), callerTurn(state));
   Socket socket = connectTo(host, port, state.conf, deadline,
                             [&state](const std::string& line) { state.print(line); });
   SessionPtr session = newSession(state, socket.fd(), host, port, user);
   socket.release();  // libssh owns the socket from here on, also when connecting fails
-  if (ssh_connect(session.get()) != SSH_OK)
+  const Handshake handshake(state, session.get());
+  if (handshake.run(
+          SSH_AGAIN, [&] { return ssh_connect(session.get()); },
+          [&] {
+            return ssh_get_serverbanner(session.get())
+                       ? "The server did not finish the key exchange"
+                       : "The server sent no SSH greeting";
+          }) != SSH_OK)
     fail(QSSH_ERR_SSH, std::string("SSH connection failed: ") + ssh_get_error(session.get()));
   state.flushLibsshLog();
   if (state.conf.boolValue(Conf::PrintServerBanner))
@@ -396,10 +448,9 @@ void connectSession(ContextState& state, const char* hostText, const char* userT
       state.print(std::string("Server version: ") + banner);
 
   verifyHostKey(state, session.get(), host, port);
-  AuthContext auth{state, session.get(), user, host, password};
+  AuthContext auth{state, session.get(), handshake, user, host, password};
   authenticate(auth);
   printLoginBanner(state, session.get());
-  setTimeout(session.get(), operationTimeout(state.ctx));
 
   ChannelPtr channel = openSftpChannel(state, session.get());
   auto connection = std::make_unique<Connection>(std::move(session), std::move(channel), state);

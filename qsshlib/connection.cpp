@@ -1,20 +1,28 @@
 #include "connection.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "context_state.h"
 #include "lib_error.h"
+#include "operation_support.h"
+#include "session_wait.h"
 
 namespace qssh {
 
 void ChannelTransport::write(const std::string& bytes) {
   size_t written = 0;
+  std::optional<Deadline> deadline;
   while (written < bytes.size()) {
     const int result = ssh_channel_write(channel_, bytes.data() + written,
                                          static_cast<uint32_t>(bytes.size() - written));
     if (result == SSH_ERROR)
       fail(QSSH_ERR_CONNECTION_LOST, std::string("Connection lost: ") + ssh_get_error(session_));
     written += static_cast<size_t>(result);
+    if (written == bytes.size()) break;
+    if (!deadline) deadline = Deadline::after(operationTimeout(state_), callerTurn(state_));
+    if (deadline->passed()) fail(QSSH_ERR_TIMEOUT, "The server took no more data in time");
+    awaitSocket(session_, *deadline);
   }
 }
 
@@ -36,10 +44,7 @@ namespace {
 
 SftpClient clientFor(Transport& transport, ContextState& state) {
   return SftpClient(transport,
-                    WaitRules{[&state] {
-                                const int32_t ticks = state.ctx->timeoutticks;
-                                return ticks > 0 ? ticks : QSSH_DEFAULT_TIMEOUT_TICKS;
-                              },
+                    WaitRules{[&state] { return operationTimeout(state); },
                               [&state] { return state.ctx->aborted != 0; },
                               [&state] { return state.conf.intValue(Conf::KeepAliveInterval); },
                               [&state] { state.letCallerRun(); }},
@@ -52,7 +57,7 @@ SftpClient clientFor(Transport& transport, ContextState& state) {
 Connection::Connection(SessionPtr sessionIn, ChannelPtr channelIn, ContextState& state)
     : session(std::move(sessionIn)),
       channel(std::move(channelIn)),
-      transport(std::make_unique<ChannelTransport>(session.get(), channel.get())),
+      transport(std::make_unique<ChannelTransport>(session.get(), channel.get(), state)),
       client(clientFor(*transport, state)) {}
 
 Connection::Connection(std::unique_ptr<Transport> transportIn, ContextState& state)

@@ -24,11 +24,12 @@ using ChannelPtr = std::unique_ptr<ssh_channel_struct, ChannelDeleter>;
 
 class ContextState;
 
-// The SFTP channel as a byte stream.
+// The SFTP channel as a byte stream. The session is non-blocking: a write the
+// server's window does not take yet waits like a read, in the caller's slices.
 class ChannelTransport : public Transport {
  public:
-  ChannelTransport(ssh_session session, ssh_channel channel)
-      : session_(session), channel_(channel) {}
+  ChannelTransport(ssh_session session, ssh_channel channel, ContextState& state)
+      : session_(session), channel_(channel), state_(state) {}
   void write(const std::string& bytes) override;
   size_t read(char* buffer, size_t capacity, int timeoutMs) override;
   void keepAlive() override;
@@ -36,6 +37,7 @@ class ChannelTransport : public Transport {
  private:
   ssh_session session_;
   ssh_channel channel_;
+  ContextState& state_;
 };
 
 // A folder whose listing went out before anyone asked for it: its OPENDIR,

@@ -1,5 +1,10 @@
 #include "net.h"
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <system_error>
 #include <thread>
 
 #include "lib_error.h"
@@ -30,13 +35,87 @@ struct AddressList {
   }
 };
 
-void resolve(AddressList& list, const std::string& host, int port, int family) {
+addrinfo lookupHints(int family, int flags) {
   addrinfo hints{};
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_family = family == 4 ? AF_INET : family == 6 ? AF_INET6 : AF_UNSPEC;
+  hints.ai_flags = flags;
+  return hints;
+}
+
+// A name lookup on a thread of its own: the system's resolver can be neither
+// stopped nor given a deadline, and a name server that never answers must not
+// hold the caller. A lookup given up on goes on alone and frees what it finds.
+class NameLookup {
+ public:
+  NameLookup(const std::string& host, const std::string& service, const addrinfo& hints)
+      : shared_(std::make_shared<Shared>()) {
+    try {
+      std::thread([shared = shared_, host, service, hints] {
+        addrinfo* head = nullptr;
+        const int result = getaddrinfo(host.c_str(), service.c_str(), &hints, &head);
+        std::lock_guard<std::mutex> lock(shared->mutex);
+        shared->result = result;
+        shared->head = result == 0 ? head : nullptr;
+        shared->finished = true;
+        if (shared->abandoned && shared->head) freeaddrinfo(shared->head);
+        shared->done.notify_all();
+      }).detach();
+    } catch (const std::system_error& error) {
+      failConnect(std::string("Cannot start the name lookup: ") + error.what());
+    }
+  }
+  ~NameLookup() {
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->abandoned = !shared_->taken;
+    if (shared_->finished && shared_->abandoned && shared_->head) freeaddrinfo(shared_->head);
+  }
+  NameLookup(const NameLookup&) = delete;
+  NameLookup& operator=(const NameLookup&) = delete;
+
+  // The lookup's result (0 or an error of getaddrinfo), once it came within
+  // the deadline; the addresses become `list`'s.
+  std::optional<int> await(AddressList& list, const Deadline& deadline) {
+    std::unique_lock<std::mutex> lock(shared_->mutex);
+    while (!shared_->finished) {
+      lock.unlock();
+      const int slice = deadline.nextSliceMs();
+      lock.lock();
+      if (slice == 0) break;
+      shared_->done.wait_for(lock, std::chrono::milliseconds(slice));
+    }
+    if (!shared_->finished) return std::nullopt;
+    shared_->taken = true;
+    list.head = shared_->head;
+    return shared_->result;
+  }
+
+ private:
+  struct Shared {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    bool abandoned = false;
+    bool taken = false;
+    int result = 0;
+    addrinfo* head = nullptr;
+  };
+  std::shared_ptr<Shared> shared_;
+};
+
+// An address given as digits needs no name server; a name is looked up
+// without holding the caller past the deadline.
+void resolve(AddressList& list, const std::string& host, int port, int family,
+             const Deadline& deadline) {
   const std::string service = std::to_string(port);
-  const int result = getaddrinfo(host.c_str(), service.c_str(), &hints, &list.head);
-  if (result != 0) failConnect("Cannot resolve host name " + host + ": " + sys::resolveErrorText(result));
+  const addrinfo numeric = lookupHints(family, AI_NUMERICHOST);
+  if (getaddrinfo(host.c_str(), service.c_str(), &numeric, &list.head) == 0) return;
+  list.head = nullptr;
+  NameLookup lookup(host, service, lookupHints(family, 0));
+  const std::optional<int> result = lookup.await(list, deadline);
+  if (!result) failConnect("Cannot resolve host name " + host + ": no answer in time");
+  if (*result != 0)
+    failConnect("Cannot resolve host name " + host + ": " + sys::resolveErrorText(*result));
 }
 
 // Socket options tune the connection; best effort: a system that refuses one
@@ -60,10 +139,11 @@ void applySocketOptions(NativeSocket fd, const ConfigValues& conf) {
   }
 }
 
-void bindLocal(NativeSocket fd, const addrinfo& target, const std::string& bindAddress) {
+void bindLocal(NativeSocket fd, const addrinfo& target, const std::string& bindAddress,
+               const Deadline& deadline) {
   if (bindAddress.empty()) return;
   AddressList local;
-  resolve(local, bindAddress, 0, target.ai_family == AF_INET6 ? 6 : 4);
+  resolve(local, bindAddress, 0, target.ai_family == AF_INET6 ? 6 : 4, deadline);
   if (bind(fd, local.head->ai_addr, static_cast<int>(local.head->ai_addrlen)) != 0)
     failConnect("Cannot bind to " + bindAddress + ": " + systemError(sys::lastError()));
 }
@@ -94,7 +174,7 @@ Socket tryAddress(const addrinfo& address, const ConfigValues& conf, const Deadl
     return {};
   }
   applySocketOptions(socket.fd(), conf);
-  bindLocal(socket.fd(), address, conf.stringValue(Conf::BindAddress));
+  bindLocal(socket.fd(), address, conf.stringValue(Conf::BindAddress), deadline);
   setBlocking(socket.fd(), false);
   if (::connect(socket.fd(), address.ai_addr, static_cast<int>(address.ai_addrlen)) != 0 &&
       !sys::connectPending(sys::lastError())) {
@@ -124,11 +204,9 @@ Socket openTcp(const std::string& host, int port, const ConfigValues& conf,
   const int attempts = std::max(1, conf.intValue(Conf::ConnectAttempts));
   std::string error = "no address";
   for (int attempt = 0; attempt < attempts; ++attempt) {
-    if (attempt > 0)
-      std::this_thread::sleep_for(std::chrono::milliseconds(
-          std::min(conf.intValue(Conf::ConnectRetryDelay), deadline.remainingMs())));
+    if (attempt > 0) deadline.pause(conf.intValue(Conf::ConnectRetryDelay));
     AddressList addresses;
-    resolve(addresses, host, port, conf.intValue(Conf::AddressFamily));
+    resolve(addresses, host, port, conf.intValue(Conf::AddressFamily), deadline);
     for (addrinfo* address = addresses.head; address; address = address->ai_next) {
       Socket socket = tryAddress(*address, conf, deadline, error);
       if (socket.valid()) return socket;
@@ -175,10 +253,11 @@ bool ipv4Bytes(const std::string& host, std::string& bytes) {
 }
 
 // The target as the proxy should see it: its name, or an address resolved here.
-std::string targetHost(const std::string& host, int port, const ConfigValues& conf) {
+std::string targetHost(const std::string& host, int port, const ConfigValues& conf,
+                       const Deadline& deadline) {
   if (conf.boolValue(Conf::ProxyRemoteDns)) return host;
   AddressList addresses;
-  resolve(addresses, host, port, 4);
+  resolve(addresses, host, port, 4, deadline);
   char text[INET_ADDRSTRLEN] = {};
   inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(addresses.head->ai_addr)->sin_addr, text,
             sizeof text);
@@ -309,6 +388,14 @@ int Deadline::nextSliceMs() const {
   return std::min(kSliceMs, remainingMs());
 }
 
+void Deadline::pause(int milliseconds) const {
+  const Deadline pauseEnd = Deadline::after(std::min(milliseconds, remainingMs()));
+  while (!pauseEnd.passed()) {
+    const int slice = std::min(nextSliceMs(), pauseEnd.remainingMs());
+    std::this_thread::sleep_for(std::chrono::milliseconds(slice));
+  }
+}
+
 int Deadline::remainingMs() const {
   const auto left =
       std::chrono::duration_cast<std::chrono::milliseconds>(end_ - Clock::now()).count();
@@ -335,7 +422,7 @@ Socket connectTo(const std::string& host, int port, const ConfigValues& conf,
   const int port2 = proxyPort(conf, type);
   print("Connecting to proxy " + proxyHost + " port " + std::to_string(port2));
   Socket socket = openTcp(proxyHost, port2, conf, deadline);
-  const std::string target = targetHost(host, port, conf);
+  const std::string target = targetHost(host, port, conf, deadline);
   if (type == PROXY_SOCKS4) socks4Handshake(socket.fd(), target, port, conf, deadline);
   if (type == PROXY_SOCKS5) socks5Handshake(socket.fd(), target, port, conf, deadline);
   if (type == PROXY_HTTP) httpConnectHandshake(socket.fd(), target, port, conf, deadline);

@@ -14,13 +14,16 @@ namespace qssh {
 class Deadline {
  public:
   // `letCallerRun`, when given, is called between the slices of every wait
-  // towards this deadline, so that a single-threaded caller stays responsive.
+  // towards this deadline, so that a single-threaded caller stays responsive;
+  // it may throw to end the wait (the caller's abort).
   static Deadline after(int32_t milliseconds, std::function<void()> letCallerRun = {});
   // Milliseconds left, at least 0.
   int remainingMs() const;
   bool passed() const { return remainingMs() == 0; }
   // The next slice of a wait: at most `kSliceMs`, after the caller has had its turn.
   int nextSliceMs() const;
+  // Waits `milliseconds` (no longer than the deadline allows) in slices.
+  void pause(int milliseconds) const;
 
   static constexpr int kSliceMs = 100;
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 
 #include "context_state.h"
@@ -25,6 +26,21 @@ inline Packet request(ContextState& state, uint8_t type, const Writer& body) {
 
 inline void checkAborted(const ContextState& state) {
   if (state.ctx->aborted) fail(QSSH_ERR_ABORTED, "Aborted");
+}
+
+// What every wait does between its slices: the caller gets its turn, and an
+// abort it asked for ends the wait.
+inline std::function<void()> callerTurn(ContextState& state) {
+  return [&state] {
+    state.letCallerRun();
+    checkAborted(state);
+  };
+}
+
+// How long a request may wait for its answer, in milliseconds.
+inline int32_t operationTimeout(const ContextState& state) {
+  const int32_t ticks = state.ctx->timeoutticks;
+  return ticks > 0 ? ticks : QSSH_DEFAULT_TIMEOUT_TICKS;
 }
 
 // An open remote handle. Its CLOSE may go out ahead, behind the requests

@@ -45,6 +45,7 @@ class LibraryContext {
     ctx.read_from_stream = &LibraryContext::readStream;
     ctx.write_to_stream = &LibraryContext::writeStream;
     ctx.verify_host_key_callback = &LibraryContext::hostKey;
+    ctx.leavecriticalsection_callback = &LibraryContext::idle;
     EXPECT_EQ(lib.qssh_initcontext(verbose, &ctx), 0);
   }
   ~LibraryContext() {
@@ -96,6 +97,8 @@ class LibraryContext {
   std::string uploadSource;
   std::vector<int64_t> progressReports;
   std::function<bool(int64_t)> onProgress;
+  // Called whenever the library gives its caller a turn while it waits.
+  std::function<void()> onIdle;
 
  private:
   static LibraryContext& of(TSshLibContext* ctx) {
@@ -145,6 +148,10 @@ class LibraryContext {
     std::memcpy(self.downloaded.data() + offset, data, length);
     if (self.onBlock) self.onBlock(block);
     return length;
+  }
+  static void idle(TSshLibContext* ctx) {
+    LibraryContext& self = of(ctx);
+    if (self.onIdle) self.onIdle();
   }
   static qssh_bool hostKey(const char* host, int32_t port, const char* type, const char* base64,
                            const char* fingerprint, int32_t status, qssh_bool* store,

@@ -2,10 +2,12 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <stdexcept>
 
 #include "../fixtures/sshd_server.h"
+#include "../fixtures/stalling_server.h"
 #include "../fixtures/test_servers.h"
 #include "library_harness.h"
 
@@ -13,6 +15,7 @@ namespace quorrel::testing {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 std::string randomBytes(size_t count, unsigned seed) {
   std::mt19937 generator(seed);
@@ -516,16 +519,79 @@ TEST_F(LibraryTest, CallbackErrorsReachTheCallerAndTheContextStaysUsable) {
   EXPECT_EQ(context.downloaded, "content");
 }
 
-TEST_F(LibraryTest, ServerThatSaysNothingFailsTheConnectInTime) {
-  SilentServer silent;
-  LibraryContext context;
-  context.ctx.connectiontimeoutticks = 500;
-  context.setConf("known_hosts_file", knownHosts.string());
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_NE(context.connect("127.0.0.1", silent.port(), "nobody"), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
-  EXPECT_NE(context.error().find("SSH connection failed"), std::string::npos) << context.error();
+// A server that stalls in any phase of the connect: the caller gets its turn
+// throughout, its abort ends the connect at once, and a stall past the
+// phase's deadline is a time-out, in the phase's own words.
+struct StallCase {
+  Stall stall;
+  int32_t timeoutCode;
+  std::string timeoutText;
+};
+
+void PrintTo(const StallCase& c, std::ostream* out) {
+  *out << nameOf(c.stall);
 }
+
+class StalledConnectTest : public LibraryTest, public ::testing::WithParamInterface<StallCase> {
+ protected:
+  void SetUp() override {
+    LibraryTest::SetUp();
+    if (const char* reason = unavailable(GetParam().stall)) GTEST_SKIP() << reason;
+  }
+  // Connects through the stall with the test account, as the launcher would.
+  int connectThrough(LibraryContext& context, const StallingServer& stalling) {
+    context.setConf("known_hosts_file", knownHosts.string());
+    context.passwords.push_back(SshdServer::password());
+    return context.connect(stalling.host(), stalling.port(), SshdServer::user());
+  }
+};
+
+TEST_P(StalledConnectTest, CallerKeepsItsTurnsAndItsAbortEndsTheConnectAtOnce) {
+  const StallingServer stalling(GetParam().stall, *server);
+  LibraryContext context;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point start = Clock::now();
+  std::optional<Clock::time_point> abortedAt;
+  int turns = 0;
+  context.onIdle = [&] {
+    ++turns;
+    if (!abortedAt && Clock::now() - start >= 1s) {
+      abortedAt = Clock::now();
+      context.ctx.aborted = 1;
+    }
+  };
+  EXPECT_NE(connectThrough(context, stalling), 0);
+  const Clock::duration afterAbort = Clock::now() - abortedAt.value_or(start);
+  ASSERT_TRUE(abortedAt) << "the connect ended before the abort: " << context.error();
+  EXPECT_TRUE(stalling.reached());
+  EXPECT_EQ(context.ctx.fxp_errtype, QSSH_ERR_ABORTED) << context.error();
+  // A turn at least every 100 ms: about ten in the second before the abort.
+  EXPECT_GE(turns, 8);
+  EXPECT_LT(afterAbort, 1s);
+}
+
+TEST_P(StalledConnectTest, StallPastItsDeadlineIsATimeOut) {
+  const StallingServer stalling(GetParam().stall, *server);
+  LibraryContext context;
+  context.ctx.connectiontimeoutticks = 1500;
+  EXPECT_NE(connectThrough(context, stalling), 0);
+  EXPECT_EQ(context.ctx.fxp_errtype, GetParam().timeoutCode) << context.error();
+  EXPECT_EQ(context.error(), GetParam().timeoutText);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Phases, StalledConnectTest,
+    ::testing::Values(
+        StallCase{Stall::NameLookup, QSSH_ERR_CONNECT,
+                  "Cannot resolve host name patch.stalled.invalid: no answer in time"},
+        StallCase{Stall::Connect, QSSH_ERR_CONNECT, "Connection timed out"},
+        StallCase{Stall::Greeting, QSSH_ERR_TIMEOUT,
+                  "The server sent no SSH greeting within 1.5 s"},
+        StallCase{Stall::KeyExchange, QSSH_ERR_TIMEOUT,
+                  "The server did not finish the key exchange within 1.5 s"},
+        StallCase{Stall::Authentication, QSSH_ERR_TIMEOUT,
+                  "The server did not answer the authentication within 1.5 s"}),
+    [](const auto& info) { return std::string(nameOf(info.param.stall)); });
 
 TEST_F(LibraryTest, RequestWithoutAnAnswerFailsAfterTheTimeout) {
   SshdServer frozen;
