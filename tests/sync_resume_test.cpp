@@ -213,7 +213,7 @@ TEST_F(ResumeTest, LauncherKilledInTheMiddleOfAFileLeavesACopyTheNextInstallGoes
   first.setProcessChannelMode(QProcess::ForwardedChannels);
   // Capped, so that the test finds it in the middle of the file on any machine.
   const QString speedLimitKiB = "4096";
-  first.start(SYNC_CHILD, {QString::fromStdString(sync.server.host()),
+  first.start(SYNC_CHILD, {"install-until-killed", QString::fromStdString(sync.server.host()),
                            QString::number(sync.server.port()), sync.remoteRoot(), sync.game,
                            QString::fromStdString(sync.dataHome.string()), speedLimitKiB});
   ASSERT_TRUE(first.waitForStarted()) << first.errorString().toStdString();

@@ -507,25 +507,6 @@ TEST_F(SyncFailureTest, ReadOnlyGameFolderKeepsTheStatusTextAndLogsTheCause) {
       << form.Memo1.join('\n').toStdString();
 }
 
-// Every way of closing the window: its close button, the window manager's
-// close (Alt+F4, the taskbar), and the end of the desktop session.
-enum class CloseWay { Button, WindowManager, SessionEnd };
-
-void closeBy(CloseWay way, FormHarness& harness) {
-  TForm1& form = harness.form();
-  switch (way) {
-    case CloseWay::Button:
-      form.exit->click();
-      break;
-    case CloseWay::WindowManager:
-      form.close();
-      break;
-    case CloseWay::SessionEnd:
-      harness.application.endOfSession();
-      break;
-  }
-}
-
 class CloseTest : public SyncScenarioTest, public ::testing::WithParamInterface<CloseWay> {};
 
 TEST_P(CloseTest, DuringATransferStopsItQuietlyAndQuits) {
@@ -589,15 +570,7 @@ TEST_P(CloseTest, DuringAStalledReadEndsTheWait) {
 }
 
 std::string closeWayName(const ::testing::TestParamInfo<CloseWay>& info) {
-  switch (info.param) {
-    case CloseWay::Button:
-      return "Button";
-    case CloseWay::WindowManager:
-      return "WindowManager";
-    case CloseWay::SessionEnd:
-      return "SessionEnd";
-  }
-  return "Unknown";
+  return nameOf(info.param);
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, CloseTest,

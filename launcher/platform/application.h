@@ -12,7 +12,8 @@ namespace quorrel {
 class Application {
  public:
   virtual ~Application() = default;
-  // Ends the message loop once control returns to it; the caller goes on.
+  // Ends the message loop once control returns to it; the caller goes on. A
+  // modal dialog open meanwhile is cancelled, so that control does return.
   virtual void requestQuit() = 0;
   // Lets the window system move the window with the mouse until the button is released.
   virtual void startSystemMove(QWidget* window) = 0;
@@ -31,6 +32,9 @@ class QtApplication : public Application {
   void whenSessionEnds(std::function<void()> handler) override;
   // Runs the message loop; a quit requested before it started ends it at once.
   int runMessageLoop(QApplication& app);
+  // Whether the program is ending: no dialog opens any more, and no request
+  // waits for its answer.
+  bool quitRequested() const { return quitRequested_; }
 
  private:
   bool quitRequested_ = false;

@@ -4,6 +4,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 
+#include "application.h"
+
 namespace quorrel {
 
 namespace {
@@ -18,11 +20,13 @@ std::optional<QString> existingFolder(const QString& path) {
 
 std::optional<QString> QtDialogs::browseForFolder(QWidget* owner, const QString& instruction,
                                                   const QString& preselected) {
+  if (application_.quitRequested()) return std::nullopt;
   return existingFolder(QFileDialog::getExistingDirectory(owner, instruction, preselected));
 }
 
 std::optional<QString> QtDialogs::pickFolder(QWidget* owner, const QString& title,
                                              const QString& proposed) {
+  if (application_.quitRequested()) return std::nullopt;
   QFileDialog dialog(owner, title);
   dialog.setFileMode(QFileDialog::Directory);
   dialog.setOption(QFileDialog::ShowDirsOnly);

@@ -20,12 +20,19 @@ class Dialogs {
                                             const QString& proposed) = 0;
 };
 
+class QtApplication;
+
+// Once the program is ending they open no more: they answer as cancelled.
 class QtDialogs : public Dialogs {
  public:
+  explicit QtDialogs(const QtApplication& application) : application_(application) {}
   std::optional<QString> browseForFolder(QWidget* owner, const QString& instruction,
                                          const QString& preselected) override;
   std::optional<QString> pickFolder(QWidget* owner, const QString& title,
                                     const QString& proposed) override;
+
+ private:
+  const QtApplication& application_;
 };
 
 }  // namespace quorrel

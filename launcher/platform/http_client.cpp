@@ -21,6 +21,8 @@ namespace {
 // A text answer is a version number or an error page; anything larger is no
 // answer of the distribution server and is not held in memory.
 constexpr qint64 kMaxTextBytes = 1024 * 1024;
+// The longest a request waits without letting its caller run.
+constexpr int kTurnMs = 100;
 
 HttpError failure(const QString& url, const QString& reason) {
   return HttpError((url + QStringLiteral(": ") + reason).toStdString());
@@ -87,8 +89,27 @@ class Request {
 
   void acceptEncodings(const char* encodings) { set(CURLOPT_ACCEPT_ENCODING, encodings); }
 
-  void perform() {
-    const CURLcode result = curl_easy_perform(curl_.get());
+  // Runs the transfer in turns of at most 100 ms, with `whileWaiting` called
+  // between them.
+  void perform(const std::function<void()>& whileWaiting) {
+    const std::unique_ptr<CURLM, decltype(&curl_multi_cleanup)> multi(curl_multi_init(),
+                                                                      &curl_multi_cleanup);
+    if (!multi || curl_multi_add_handle(multi.get(), curl_.get()) != CURLM_OK)
+      throw failure(url_, QStringLiteral("the HTTP client cannot be created"));
+    struct Detach {
+      CURLM* multi;
+      CURL* easy;
+      ~Detach() { curl_multi_remove_handle(multi, easy); }
+    } detach{multi.get(), curl_.get()};
+    for (int running = 1;;) {
+      if (curl_multi_perform(multi.get(), &running) != CURLM_OK || running == 0) break;
+      curl_multi_poll(multi.get(), nullptr, 0, kTurnMs, nullptr);
+      if (whileWaiting) whileWaiting();
+    }
+    int left = 0;
+    const CURLMsg* done = curl_multi_info_read(multi.get(), &left);
+    const CURLcode result =
+        done && done->msg == CURLMSG_DONE ? done->data.result : CURLE_RECV_ERROR;
     if (result == CURLE_OK) return;
     if (!reason_.isEmpty()) throw failure(url_, reason_);
     throw failure(url_, QString::fromUtf8(curlError_[0] ? curlError_ : curl_easy_strerror(result)));
@@ -200,7 +221,7 @@ HttpText CurlHttpClient::get(const QString& url) {
   body.open(QIODevice::WriteOnly);
   Request request(url, options_, body, kMaxTextBytes, options_.textDeadline, 1);
   request.acceptEncodings("gzip, deflate");
-  request.perform();
+  request.perform(options_.whileWaiting);
   return {request.status(), decodeText(url, body.data(), request.contentType())};
 }
 
@@ -212,7 +233,7 @@ void CurlHttpClient::download(const QString& url, const QString& file, qint64 ma
   try {
     Request request(url, options_, out, maxBytes, options_.buildDeadline,
                     options_.minimumBuildBytesPerSecond);
-    request.perform();
+    request.perform(options_.whileWaiting);
     requireWholeBuild(request);
     if (!out.flush()) throw failure(file, out.errorString());
   } catch (...) {

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <chrono>
+#include <functional>
 
 #include "exception.h"
 
@@ -49,6 +50,9 @@ class CurlHttpClient : public HttpClient {
     // largest accepted build ends within `buildDeadline`.
     long minimumBuildBytesPerSecond = 32 * 1024;
     std::chrono::seconds buildDeadline{30 * 60};
+    // Called at least every 100 ms while a request waits for the network; it
+    // may throw to end the request.
+    std::function<void()> whileWaiting = {};
   };
 
   explicit CurlHttpClient(Options options);

@@ -18,11 +18,18 @@ class MessageBox {
   virtual bool askYesNo(QWidget* owner, const QString& title, const QString& text) = 0;
 };
 
+class QtApplication;
+
+// Once the program is ending no box opens any more: a question is answered No.
 class QtMessageBox : public MessageBox {
  public:
+  explicit QtMessageBox(const QtApplication& application) : application_(application) {}
   void showError(QWidget* owner, const QString& title, const QString& text) override;
   void showNotice(QWidget* owner, const QString& title, const QString& text) override;
   bool askYesNo(QWidget* owner, const QString& title, const QString& text) override;
+
+ private:
+  const QtApplication& application_;
 };
 
 }  // namespace quorrel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QCoreApplication>
+
 #include "application.h"
 #include "clock.h"
 #include "dialogs.h"
@@ -31,13 +33,19 @@ struct Platform {
 
 // The real services, for main().
 struct DesktopPlatform {
-  SystemSettingsStore settings;
-  QtDialogs dialogs;
-  DesktopShell shell;
-  QtMessageBox messageBox;
   QtApplication application;
+  SystemSettingsStore settings;
+  QtDialogs dialogs{application};
+  DesktopShell shell;
+  QtMessageBox messageBox{application};
   ThreadSleeper sleeper;
-  CurlHttpClient http{{.caFile = LauncherConfig::fromBuild().caFile}};
+  // A request the launcher waits for keeps the window and the signals served,
+  // and ends once the program is ending.
+  CurlHttpClient http{{.caFile = LauncherConfig::fromBuild().caFile, .whileWaiting = [this] {
+                         QCoreApplication::processEvents();
+                         if (application.quitRequested())
+                           throw HttpError("The launcher is closing");
+                       }}};
   SteadyClock clock;
   SupportLog log{SupportLog::defaultFile()};
 

@@ -31,9 +31,9 @@ class FormHarness {
   TForm1& start(SettingsStore* store = nullptr, Shell* realShell = nullptr,
                 HttpClient* realHttp = nullptr) {
     form_ = std::make_unique<TForm1>(
-        config_, Platform{store ? *store : store_, dialogs, realShell ? *realShell : shell,
-                          messageBox, application, *windowSleeper, realHttp ? *realHttp : http,
-                          *sftpLibrary, clock, log});
+        config_, Platform{store ? *store : store_, *dialogService, realShell ? *realShell : shell,
+                          *messageBoxService, *applicationService, *windowSleeper,
+                          realHttp ? *realHttp : http, *sftpLibrary, clock, log});
     form_->create();
     return *form_;
   }
@@ -83,6 +83,11 @@ class FormHarness {
   FakeSleeper sleeper;
   // The window pauses through this one; a benchmark points it at a real sleeper.
   Sleeper* windowSleeper = &sleeper;
+  // The services the window uses: the fakes above, unless a launcher in a
+  // process of its own points them at the real ones.
+  Dialogs* dialogService = &dialogs;
+  MessageBox* messageBoxService = &messageBox;
+  Application* applicationService = &application;
   FakeHttpClient http;
   FakeClock clock;
   // The support log of this window, in the temporary folder.

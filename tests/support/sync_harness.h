@@ -104,6 +104,38 @@ class SyncHarness {
   QString game;
 };
 
+// Every way of closing the window: its close button, the window manager's
+// close (Alt+F4, the taskbar), and the end of the desktop session (or a
+// termination signal, which reaches the window the same way).
+enum class CloseWay { Button, WindowManager, SessionEnd };
+
+inline void closeBy(CloseWay way, FormHarness& harness) {
+  TForm1& form = harness.form();
+  switch (way) {
+    case CloseWay::Button:
+      form.exit->click();
+      break;
+    case CloseWay::WindowManager:
+      form.close();
+      break;
+    case CloseWay::SessionEnd:
+      harness.application.endOfSession();
+      break;
+  }
+}
+
+inline const char* nameOf(CloseWay way) {
+  switch (way) {
+    case CloseWay::Button:
+      return "Button";
+    case CloseWay::WindowManager:
+      return "WindowManager";
+    case CloseWay::SessionEnd:
+      return "SessionEnd";
+  }
+  return "Unknown";
+}
+
 // Relative path and content of every file a tree holds.
 using Tree = std::map<std::string, std::string>;
 
