@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "platform/sleeper.h"
+#include "sleeper.h"
 
 namespace quorrel::bench {
 
