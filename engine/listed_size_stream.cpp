@@ -7,7 +7,7 @@
 
 namespace quorrel {
 
-int64_t hashFromStart(QCryptographicHash& hash, OpenFile& file, int64_t end) {
+int64_t hashFromStart(Sha256& hash, OpenFile& file, int64_t end) {
   std::vector<char> buffer(1024 * 1024);
   int64_t offset = 0;
   while (offset < end) {
@@ -79,7 +79,7 @@ void ListedSizeStream::hashInOrder(const void* buffer, int64_t count) {
 // Bytes that did not arrive in order are read back from the file instead.
 QByteArray ListedSizeStream::digest() {
   if (inOrder_ && hashed_ == size_) return hash_.result();
-  QCryptographicHash whole(QCryptographicHash::Sha256);
+  Sha256 whole;
   hashFromStart(whole, *file_);
   return whole.result();
 }

@@ -1,11 +1,11 @@
 #pragma once
 
 #include <QByteArray>
-#include <QCryptographicHash>
 #include <QString>
 #include <cstdint>
 #include <memory>
 
+#include "sha256.h"
 #include "stream.h"
 
 namespace quorrel {
@@ -24,7 +24,7 @@ class OpenFile {
 
 // Adds the bytes of `file` from its first one up to `end` (or to its last,
 // when it is shorter) to `hash`; returns how many it read.
-int64_t hashFromStart(QCryptographicHash& hash, OpenFile& file, int64_t end = INT64_MAX);
+int64_t hashFromStart(Sha256& hash, OpenFile& file, int64_t end = INT64_MAX);
 
 // Writes a fetched file into its partial copy, never past the size the
 // listing gave it, and hashes its bytes on the way when a digest is expected
@@ -63,7 +63,7 @@ class ListedSizeStream : public TStream {
   QString relative_;
   int64_t size_;
   QByteArray expected_;
-  QCryptographicHash hash_{QCryptographicHash::Sha256};
+  Sha256 hash_;
   int64_t hashed_ = 0;  // the bytes from the first that the hash has taken
   bool inOrder_ = true;
   int64_t position_;

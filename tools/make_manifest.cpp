@@ -7,7 +7,6 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -16,10 +15,12 @@
 #include <memory>
 
 #include "manifest.h"
+#include "sha256.h"
 
 namespace {
 
 using quorrel::Exception;
+using quorrel::Sha256;
 namespace manifest = quorrel::manifest;
 
 // What the launcher's walk of the tree fetches: files and links to files,
@@ -35,8 +36,8 @@ std::vector<manifest::Entry> entriesOf(const QString& root) {
     const QString relative = rootDir.relativeFilePath(path);
     if (relative == manifest::kFileName || relative == manifest::kSignatureFileName) continue;
     QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+    Sha256 hash;
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(file))
       throw Exception("Cannot read " + path.toStdString() + ": " +
                       file.errorString().toStdString());
     entries.push_back({relative, file.size(), hash.result()});

@@ -7,7 +7,6 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -347,7 +346,7 @@ QByteArray GameFolder::sha256Of(const QString& relative, int64_t& bytesRead) con
   const int fd = ::openat(parent.folder.get(), parent.name.constData(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw InOutError::fromErrno(errno, "Cannot open " + text(parent.path()));
   DescriptorFile file(fd, parent.path());
-  QCryptographicHash hash(QCryptographicHash::Sha256);
+  Sha256 hash;
   bytesRead += hashFromStart(hash, file);
   return hash.result();
 }

@@ -447,7 +447,7 @@ QByteArray GameFolder::sha256Of(const QString& relative, int64_t& bytesRead) con
   if (!file.valid())
     throw InOutError(kFileNotFound, text(parent.path()) + " is no file inside the game folder");
   HandleFile opened(std::move(file), parent.path());
-  QCryptographicHash hash(QCryptographicHash::Sha256);
+  Sha256 hash;
   bytesRead += hashFromStart(hash, opened);
   return hash.result();
 }
