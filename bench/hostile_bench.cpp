@@ -87,8 +87,8 @@ void deepTree(size_t levels) {
   TForm1& form = sync.start("game", true);
   const double bounded = timedUpdate(form);
   std::printf("2. tree without end, to the depth bound of %zu levels: %.2f s\n   %s\n",
-              form.walkLimits.depth, bounded, boundLine(form).toUtf8().constData());
-  form.walkLimits.depth = levels;
+              form.engine.walkLimits.depth, bounded, boundLine(form).toUtf8().constData());
+  form.engine.walkLimits.depth = levels;
   resetPeakMemory();
   const double lifted = timedUpdate(form);
   std::printf(

@@ -248,13 +248,13 @@ void benchManifest(SyncHarness& sync, TForm1& form, const Settings& settings) {
   const auto check = [&](bool withManifest) {
     if (withManifest != fs::exists(manifestFile))
       withManifest ? fs::rename(putAside, manifestFile) : fs::rename(manifestFile, putAside);
-    const int64_t hashedBefore = form.hashed_bytes;
+    const int64_t hashedBefore = form.engine.hashedBytes();
     const auto start = Clock::now();
     QTest::mouseClick(form.startUpdate, Qt::LeftButton);
     const double elapsed = seconds(Clock::now() - start);
     if (sync.status() != QStringLiteral("Game up to date. Ready to play!"))
       throw BenchError("the update ended with \"" + sync.status().toStdString() + "\"");
-    return std::pair(elapsed, form.hashed_bytes - hashedBefore);
+    return std::pair(elapsed, form.engine.hashedBytes() - hashedBefore);
   };
 
   std::printf(

@@ -85,16 +85,6 @@ class GameFolder {
   QString root_;
 };
 
-// Replaces the realm list at `path` with `text` in the locale's 8-bit
-// encoding, through a new file renamed into place: a link there is replaced,
-// never written through. InOutError when it is no plain writable file.
-void writeRealmList(const QString& path, const QString& text);
-
-// Deletes the cache files ("*.wdb", any letter case) directly inside
-// `folder`, unless the folder leads out of `gameFolder`. Failures are not
-// reported: the player loses nothing but a cache.
-void clearCacheFolder(const QString& gameFolder, const QString& folder);
-
 // Whether `path` leads, once every link is resolved, to a place inside `root`
 // (not `root` itself).
 bool leadsInside(const QString& root, const QString& path);

@@ -15,13 +15,9 @@
 
 #include "build_version.h"
 #include "controls.h"
-#include "game_folder.h"
-#include "hash_cache.h"
 #include "launcher_config.h"
-#include "manifest.h"
 #include "platform/platform.h"
-#include "sftp_session.h"
-#include "transfer_rate.h"
+#include "sync_engine.h"
 
 namespace quorrel {
 
@@ -33,7 +29,9 @@ struct TFolderDialog {
 };
 
 // The launcher's one window. Its controls, its state and its handlers are
-// public so that the flows (and the tests) reach them by their names.
+// public so that the tests reach them by their names. The flows are the
+// synchronisation engine's: the window starts them, turns what they report
+// into texts, colours, the bar and boxes, and stops them when it closes.
 class TForm1 : public QWidget {
   Q_OBJECT
  public:
@@ -85,19 +83,13 @@ class TForm1 : public QWidget {
   void installClick(QObject* Sender);
   void playClick(QObject* Sender);
 
-  // The tree walk and the transfer handlers the flows plug into their sessions.
+  // Where the window meets the engine's flows: each batch of the patch
+  // server's listing (of the install and of the update), and the bytes
+  // fetched so far, which move the bar and the rate line. Each gives the
+  // window its turn; the listing goes on while it answers true.
   bool ListingCallback(fxp_names* names);
   bool ListingCallback_update(fxp_names* names);
-  void MessageCallback(const std::string& Msg, bool isstderr);
   bool GameDownloadProgressCalback(int64_t bytescopied, bool isupload);
-  std::string GetInputCallback(bool& cancel);
-  bool VerifyHostKeyCallback(const char* host, int32_t port, const char* fingerprint,
-                             int32_t verificationstatus, bool& storehostkey);
-  static QStringList explode(const QString& cDelimiter, const QString& sValue, int32_t iCount);
-
-  // The sessions of the latest fresh install and patch update.
-  std::unique_ptr<TSftpSession> sftp_install;
-  std::unique_ptr<TSftpSession> sftp_update;
 
   // Shows an error in the application's error box.
   void showErrorBox(const std::exception& error);
@@ -143,23 +135,9 @@ class TForm1 : public QWidget {
   // State shared by the flows.
   QString wow_path;  // the game folder, ending in a separator once set
   QString remote_root;
-  QString remote_subdir;
+  // The bytes the flow under way has done and has to do, as the bar shows them.
   std::int64_t downloaded_bytes = 0;
   std::int64_t download_total = 0;
-  // The bytes of local files read to compare them with the patch server's
-  // manifest, over the window's life: what the hash cache saves.
-  std::int64_t hashed_bytes = 0;
-
-  // How far a walk of the patch server's tree may go before the flow gives
-  // up on the server: far beyond any game client, short of what would
-  // exhaust the player's memory or patience.
-  struct WalkLimits {
-    int64_t entriesPerFolder = 250000;
-    int64_t entriesInAll = 500000;
-    size_t depth = 64;
-    std::chrono::seconds time{std::chrono::minutes(30)};
-  };
-  WalkLimits walkLimits;
 
  private:
   void buildControls();
@@ -175,51 +153,22 @@ class TForm1 : public QWidget {
   bool downloadLauncherBuild();
   void verifyDownloadedBuild(const QString& buildUrl);
   void applyStoredSettings();
-  void showCentred();
-
-  enum class FlowKind { Update, Install };
-  struct FileToSync;
-  void runFlow(FlowKind kind);
-  bool connectAndWalk(FlowKind kind);
-  std::vector<FileToSync> planTransfers(const QStringList& fileList);
-  bool fetchWithRetries(FlowKind kind, const FileToSync& file);
-  bool waitBeforeTry(size_t attempt, std::chrono::seconds wait);
-  std::unique_ptr<TSftpSession>& flowSession(FlowKind kind);
-  void reconnect(FlowKind kind);
-  void fetchVerified(TSftpSession& session, const FileToSync& file, bool& refetched);
-  void fetchFile(TSftpSession& session, const FileToSync& file);
-  std::optional<partial_copy::Source> serverVersion(TSftpSession& session,
-                                                    const std::string& remotePath);
-  void countAsDone(const FileToSync& file, int64_t from);
   // The speed cap of the settings in KiB/s; 0 for none.
   int32_t storedSpeedLimit();
-  // The manifest: read from the patch server, checked against the local
-  // files, and its digests kept for the next run.
-  bool noteManifestFile(const QString& name, uint64_t size);
-  void loadManifest(TSftpSession& session);
-  QByteArray fetchSmallFile(TSftpSession& session, const QString& name, uint64_t size,
-                            qint64 maxBytes);
-  bool holdsManifestCopy(const GameFolder& folder, const manifest::Entry& entry);
-  void rememberFetchedDigest(const GameFolder& folder, const QString& relative,
-                             const QByteArray& sha256);
-  void saveHashCache();
-  bool walkListing(fxp_names* names, TSftpSession& session, QStringList& fileList);
-  void countListedEntries(int32_t count);
-  void walkInto(const QString& name, TSftpSession& session);
-  void removeStalePartialCopies(const QStringList& fileList);
-  void logFailure(const std::exception& error);
-  std::optional<uint64_t> listedSize(TSftpSession& session, const fxp_name& entry,
-                                     const QString& remotePath);
+  void showCentred();
+
+  class FlowView;  // what the window makes of the engine's reports
+  std::unique_ptr<SyncObserver> makeFlowView();
+  void runFlow(FlowKind kind);
+  void showFlowEnd(FlowKind kind, const FlowResult& result);
   void finishFlow(FlowKind kind, bool changed);
-  bool mayStartFlow(FlowKind kind);
-  std::unique_ptr<TSftpSession> newFlowSession(FlowKind kind);
+  void showProgress(const FlowProgress& progress);
   void showProtectedFolderStatus();
   // Play on top of Install, enabled or not.
   void showPlay(bool enabled);
   // Shows the fetches' speed, bytes and time left right of the folder path,
-  // as they are at `now`.
-  void showTransferRate(Clock::TimePoint now);
-  bool fitsOnTheDisk(FlowKind kind);
+  // as they are now.
+  void showTransferRate();
   // Stops the flow under way, if any, and asks the application to end.
   void stopAndQuit();
   // The title of every message box: the application's title.
@@ -234,35 +183,19 @@ class TForm1 : public QWidget {
 
   LauncherConfig config_;
   Platform platform_;
-  TransferRate rate_;
+  std::unique_ptr<SyncObserver> flowView_;
   Clock::TimePoint rateShown_;
   // Refreshes the rate line also while no block arrives, so a stalled link
   // shows its speed falling.
   QTimer* rateTimer_;
+  // The game folder of the flow under way, which it keeps whatever folder
+  // the player chooses meanwhile.
+  QString flowFolder_;
 
-  // The flow under way, if any: one runs at a time, on the game folder that
-  // was chosen when it started.
-  struct ActiveFlow {
-    TSftpSession* session = nullptr;
-    QString gameFolder;
-    int64_t fileOffsetReached = 0;  // in the file being fetched, as counted as done
-    int64_t bytesFetched = 0;       // from the server, in all tries
-    bool closing = false;
-    // The walk: the local folders it is in, the entries listed in each of
-    // the remote folders it is in and in all, and when it must end.
-    std::optional<FolderTrail> trail;
-    QStringList walkedFolders;  // below the game folder; "" is the game folder itself
-    std::vector<int64_t> entriesInFolder;
-    int64_t entriesInAll = 0;
-    Clock::TimePoint walkDeadline;
-    // The manifest and its signature when the root listing holds them
-    // (their sizes), and the manifest once it is read and trusted.
-    std::optional<uint64_t> manifestSize;
-    std::optional<uint64_t> signatureSize;
-    std::optional<manifest::Manifest> manifest;
-    std::optional<HashCache> hashes;
-  };
-  std::optional<ActiveFlow> flow_;
+ public:
+  // The synchronisation of the game folder, which the flows run. Made last:
+  // it reports to the window.
+  SyncEngine engine;
 };
 
 template <typename Handler>

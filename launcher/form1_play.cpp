@@ -1,6 +1,6 @@
 // Play: points the client at the logon host, clears its cache and starts it.
 #include "form1.h"
-#include "game_folder.h"
+#include "platform/play_files.h"
 
 namespace quorrel {
 

@@ -145,7 +145,7 @@ void TForm1::wow_location_labelClick(QObject*) {
 
 void TForm1::updateTimerTimer(QObject*) {
   updateTimer->stop();
-  if (flow_) {
+  if (engine.running()) {
     updateTimer->start();  // the update waits for the flow under way
     return;
   }

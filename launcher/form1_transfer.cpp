@@ -1,87 +1,101 @@
-// What the flows' sessions report: progress, library output, questions.
+// What the flows report, as the window shows it: the status line, the bar,
+// the rate line and the log.
 #include <QCoreApplication>
+#include <QDir>
 
-#include <utility>
-
+#include "colours.h"
+#include "flow_progress.h"
 #include "form1.h"
 #include "progress.h"
+#include "sync_plan.h"
 
 namespace quorrel {
 
-namespace {
+class TForm1::FlowView : public SyncObserver {
+ public:
+  explicit FlowView(TForm1& form) : form_(form) {}
 
-// Why a key the build does not pin is refused, by the library's verification status.
-QString refusalReason(int32_t verificationstatus) {
-  switch (verificationstatus) {
-    case QSSH_HOSTKEY_CHANGED:
-      return QStringLiteral("the server's key has changed since it was first seen");
-    case QSSH_HOSTKEY_OTHER_TYPE:
-      return QStringLiteral("the server was first seen with a key of another type");
-    case QSSH_HOSTKEY_UNREADABLE:
-      return QStringLiteral("the file of known keys cannot be read");
-    default:
-      return QStringLiteral("the key's status %1 is not understood").arg(verificationstatus);
+  void yield() override { QCoreApplication::processEvents(); }
+  void log(const QString& line) override { form_.logLine(line); }
+  bool mayInstallInto(const QString& folder) override {
+    return form_.platform_.messageBox.askYesNo(
+        &form_, form_.messageBoxTitle(),
+        QStringLiteral("The folder %1 already holds files. Install the game into it anyway? Files "
+                       "of the game's names will be replaced.")
+            .arg(QDir::toNativeSeparators(folder)));
   }
+
+  void connecting(FlowKind kind) override {
+    if (kind == FlowKind::Update) {
+      form_.setStatus(kWhite, QStringLiteral("Checking patch update..."));
+    } else {
+      form_.setStatus(kWhite, QStringLiteral("Downloading game files..."));
+      form_.install->setEnabled(false);
+    }
+  }
+  void listed(FlowKind kind, fxp_names* batch) override {
+    if (kind == FlowKind::Update)
+      form_.ListingCallback_update(batch);
+    else
+      form_.ListingCallback(batch);
+  }
+  void walked(FlowKind kind, const QStringList& fileList) override {
+    (kind == FlowKind::Update ? form_.update_memo : form_.remote_file_list) = fileList;
+    form_.customProgressBar(0);
+  }
+  void fetchingBegins(const FlowProgress& progress) override {
+    form_.downloaded_bytes = progress.done();
+    form_.download_total = progress.total();
+    // An update that fetches nothing shows no rate.
+    if (progress.total() > 0) form_.rateTimer_->start();
+  }
+  void fileStarted(FlowKind kind, const FileToSync& file) override {
+    form_.setStatus(kWhite, (kind == FlowKind::Update ? QStringLiteral("Updating ")
+                                                      : QStringLiteral("Downloading ")) +
+                                file.relativePath + QStringLiteral("..."));
+  }
+  void progressed(const FlowProgress& progress) override {
+    form_.download_total = progress.total();
+    form_.GameDownloadProgressCalback(progress.done(), false);
+  }
+  void retryWaits(size_t attempt, size_t tries, std::chrono::seconds wait) override {
+    const QString text = QStringLiteral("Connection lost; trying again in %1 s (try %2 of %3)")
+                             .arg(wait.count())
+                             .arg(attempt)
+                             .arg(tries);
+    form_.setStatus(kWhite, text);
+    form_.logLine(text);
+  }
+
+ private:
+  TForm1& form_;
+};
+
+std::unique_ptr<SyncObserver> TForm1::makeFlowView() {
+  return std::make_unique<FlowView>(*this);
 }
 
-}  // namespace
-
-// Each report is the offset reached in the file being fetched, so the bytes
-// newly received are the difference to the previous report of that file.
-bool TForm1::GameDownloadProgressCalback(int64_t bytescopied, bool) {
-  const int64_t previous = flow_ ? std::exchange(flow_->fileOffsetReached, bytescopied) : 0;
-  const int64_t received = progress::newBytes(previous, bytescopied);
-  downloaded_bytes += received;
-  if (flow_) flow_->bytesFetched += received;
-  // In the window's log only: one line per block would flood the file.
-  Memo1 << QStringLiteral("%1/%2").arg(downloaded_bytes).arg(download_total);
-  const int32_t percent = progress::percentOf(downloaded_bytes, download_total);
-  customProgressBar(percent);
-  // The rate line changes a few times a second at most: often enough to read.
-  if (const Clock::TimePoint now = platform_.clock.now();
-      now - rateShown_ >= std::chrono::milliseconds(250))
-    showTransferRate(now);
+// The window's turn in the walk of the patch server's tree: it repaints and
+// takes a close, which ends the walk.
+bool TForm1::ListingCallback(fxp_names*) {
   QCoreApplication::processEvents();
   return true;
 }
 
-void TForm1::MessageCallback(const std::string& Msg, bool) {
-  QString line = QString::fromLocal8Bit(Msg);
-  while (line.endsWith(QChar('\n')) || line.endsWith(QChar('\r'))) line.chop(1);
-  logLine(line);
+bool TForm1::ListingCallback_update(fxp_names* names) {
+  return ListingCallback(names);
 }
 
-std::string TForm1::GetInputCallback(bool& cancel) {
-  cancel = false;
-  logLine(QStringLiteral("Replying with empty line."));
-  return std::string();
-}
-
-// The patch server's key must be one the build names; without such a list
-// the first key seen is taken, only when no key is known for the server and
-// on condition that the library stores it (it refuses the key otherwise), and
-// a different one is refused.
-bool TForm1::VerifyHostKeyCallback(const char* host, int32_t port, const char* fingerprint,
-                                   int32_t verificationstatus, bool& storehostkey) {
-  const QString seen = QString::fromLatin1(fingerprint);
-  QString refusal;
-  if (!config_.hostKeySha256.isEmpty()) {
-    if (config_.hostKeySha256.contains(seen)) return true;
-    refusal = QStringLiteral("not one of the keys this launcher was built for");
-  } else if (verificationstatus == QSSH_HOSTKEY_KNOWN) {
-    return true;
-  } else if (verificationstatus == QSSH_HOSTKEY_UNKNOWN ||
-             verificationstatus == QSSH_HOSTKEY_NO_KNOWN_HOSTS) {
-    storehostkey = true;
-    return true;
-  } else {
-    refusal = refusalReason(verificationstatus);
-  }
-  logLine(QStringLiteral("Host key of %1 port %2 refused: %3 (%4)")
-              .arg(QString::fromUtf8(host))
-              .arg(port)
-              .arg(seen, refusal));
-  return false;
+// `bytescopied` is what the flow has done of its bytes to fetch.
+bool TForm1::GameDownloadProgressCalback(int64_t bytescopied, bool) {
+  downloaded_bytes = bytescopied;
+  // In the window's log only: one line per block would flood the file.
+  Memo1 << QStringLiteral("%1/%2").arg(downloaded_bytes).arg(download_total);
+  customProgressBar(progress::percentOf(downloaded_bytes, download_total));
+  // The rate line changes a few times a second at most: often enough to read.
+  if (platform_.clock.now() - rateShown_ >= std::chrono::milliseconds(250)) showTransferRate();
+  QCoreApplication::processEvents();
+  return true;
 }
 
 }  // namespace quorrel

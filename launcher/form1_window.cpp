@@ -28,7 +28,13 @@ QColor systemHighlightText() {
 TForm1::TForm1(LauncherConfig config, Platform platform, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
       config_(std::move(config)),
-      platform_(platform) {
+      platform_(platform),
+      flowView_(makeFlowView()),
+      // The digest caches live in the per-user state folder, the support log's.
+      engine(config_,
+             EngineServices{platform_.sftpLibrary, platform_.sleeper, platform_.clock,
+                            QFileInfo(platform_.log.file()).absolutePath()},
+             *flowView_) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Form1"));
   setWindowIcon(programIcon());
@@ -39,11 +45,7 @@ TForm1::TForm1(LauncherConfig config, Platform platform, QWidget* parent)
   platform_.application.whenSessionEnds([this] { stopAndQuit(); });
 }
 
-// The sessions go first: closing them still reports to the window's log.
-TForm1::~TForm1() {
-  sftp_install.reset();
-  sftp_update.reset();
-}
+TForm1::~TForm1() = default;
 
 // Pictures and labels come first so every button and the check box lie above
 // them; among the buttons a later one lies above an earlier one (install over play).
@@ -80,7 +82,7 @@ void TForm1::buildControls() {
   transfer_rate->hide();
   rateTimer_ = new QTimer(this);
   rateTimer_->setInterval(500);
-  connect(rateTimer_, &QTimer::timeout, this, [this] { showTransferRate(platform_.clock.now()); });
+  connect(rateTimer_, &QTimer::timeout, this, [this] { showTransferRate(); });
 
   for (QWidget* handCursor : std::initializer_list<QWidget*>{
            versioninfo, Image1, logo_image, link_website, link_discord, link_talent_calculator,
@@ -193,18 +195,14 @@ void TForm1::closeEvent(QCloseEvent* event) {
 // fetching keeps its old content. A flow whose session does not exist yet
 // aborts it as soon as it does.
 void TForm1::stopAndQuit() {
-  if (flow_) {
-    flow_->closing = true;
-    if (flow_->session) flow_->session->SetAborted(true);
-  }
+  engine.stop();
   platform_.application.requestQuit();
 }
 
 // Right-aligned with the bar's end, so it grows leftwards towards the folder path.
-void TForm1::showTransferRate(Clock::TimePoint now) {
-  rate_.update(downloaded_bytes, now);
-  rateShown_ = now;
-  transfer_rate->setCaption(rate_.text());
+void TForm1::showTransferRate() {
+  rateShown_ = platform_.clock.now();
+  transfer_rate->setCaption(engine.progress().rateText());
   transfer_rate->move(kTransferRateRight - transfer_rate->width(), transfer_rate->y());
   transfer_rate->show();
 }

@@ -32,4 +32,20 @@ std::int64_t addSizes(std::int64_t a, std::int64_t b) {
   return a > kLargest - b ? kLargest : a + b;
 }
 
+QStringList explode(const QString& cDelimiter, const QString& sValue, std::int32_t iCount) {
+  QStringList pieces;
+  QString rest = sValue;
+  while (!rest.isEmpty()) {
+    const qsizetype found = cDelimiter.isEmpty() ? -1 : rest.indexOf(cDelimiter);
+    const bool split = found >= 0 && (iCount == 0 || pieces.size() + 1 < iCount);
+    if (!split) {
+      pieces << rest;
+      break;
+    }
+    pieces << rest.left(found);
+    rest = rest.mid(found + cDelimiter.size());
+  }
+  return pieces;
+}
+
 }  // namespace quorrel::file_list

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 
 #include "version_number.h"
@@ -27,5 +28,10 @@ bool needsFetch(std::int64_t localSize, std::int64_t listedSize);
 
 // The sum of sizes, held at the largest count instead of overflowing.
 std::int64_t addSizes(std::int64_t a, std::int64_t b);
+
+// `sValue` split at each `cDelimiter`, into at most `iCount` pieces (0: no
+// limit), the last taking the rest; an empty text gives no piece, and a
+// delimiter at the end gives no empty last piece.
+QStringList explode(const QString& cDelimiter, const QString& sValue, std::int32_t iCount);
 
 }  // namespace quorrel::file_list

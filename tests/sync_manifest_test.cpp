@@ -138,10 +138,10 @@ TEST_F(SyncManifestTest, SecondUpdateCheckOfAnUnchangedTreeReadsNoFile) {
   }
 
   const auto check = [&] {
-    const int64_t before = form.hashed_bytes;
+    const int64_t before = form.engine.hashedBytes();
     QTest::mouseClick(form.startUpdate, Qt::LeftButton);
     EXPECT_EQ(sync.status(), "Game up to date. Ready to play!");
-    return form.hashed_bytes - before;
+    return form.engine.hashedBytes() - before;
   };
   EXPECT_EQ(check(), treeBytes);
   EXPECT_EQ(check(), 0);

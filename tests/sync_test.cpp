@@ -807,7 +807,7 @@ TEST_P(WalkBoundTest, EndlessListingEndsTheFlowOnTheConnectionRoad) {
   EXPECT_TRUE(sync.harness.messageBox.errors.empty());
   EXPECT_TRUE(logHas(form, "Stopped listing the patch server: " + GetParam().bound))
       << form.Memo1.mid(form.Memo1.size() - 5).join('\n').toStdString();
-  EXPECT_LE(form.update_memo.size(), form.walkLimits.entriesPerFolder);
+  EXPECT_LE(form.update_memo.size(), form.engine.walkLimits.entriesPerFolder);
   // The bound's 250000 names take about 45 MiB; a walk that kept listing would go on rising.
   EXPECT_LT(memory.peakKiB(), 64 * 1024);
   expectNothingStrayed(sync);
@@ -819,7 +819,7 @@ INSTANTIATE_TEST_SUITE_P(
                                     "more than 250000 entries in the folder "},
                       WalkBoundCase{
                           "EntriesInAll",
-                          [](TForm1& form, FakeClock&) { form.walkLimits.entriesInAll = 3000; },
+                          [](TForm1& form, FakeClock&) { form.engine.walkLimits.entriesInAll = 3000; },
                           "more than 3000 entries in all"},
                       // An hour passes once the listing has delivered its first entries.
                       WalkBoundCase{"Time",
@@ -827,7 +827,9 @@ INSTANTIATE_TEST_SUITE_P(
                                       auto* watcher = new QTimer(&form);
                                       QObject::connect(watcher, &QTimer::timeout,
                                                        [&form, &clock, watcher] {
-                                                         if (form.update_memo.isEmpty()) return;
+                                                         const TreeWalk* walk = form.engine.walk();
+                                                         if (!walk || walk->fileList().isEmpty())
+                                                           return;
                                                          clock.advanced = std::chrono::hours(1);
                                                          watcher->stop();
                                                        });
@@ -862,7 +864,7 @@ class CloseDuringWalkTest : public HostileServerTest,
 TEST_P(CloseDuringWalkTest, EndsTheFlowQuietlyAndQuits) {
   SyncHarness sync(serving(GetParam().mode));
   TForm1& form = sync.start("jail/game", false);
-  form.walkLimits.depth = 100000;  // only the close ends this walk
+  form.engine.walkLimits.depth = 100000;  // only the close ends this walk
   QTimer watcher;
   QObject::connect(&watcher, &QTimer::timeout, [&] {
     if (GetParam().underWay(form)) {
@@ -884,9 +886,15 @@ TEST_P(CloseDuringWalkTest, EndsTheFlowQuietlyAndQuits) {
 INSTANTIATE_TEST_SUITE_P(
     Modes, CloseDuringWalkTest,
     ::testing::Values(CloseCase{"endless-listing",
-                                [](TForm1& form) { return form.remote_file_list.size() >= 5000; }},
+                                [](TForm1& form) {
+                                  const TreeWalk* walk = form.engine.walk();
+                                  return walk && walk->fileList().size() >= 5000;
+                                }},
                       CloseCase{"deep-tree",
-                                [](TForm1& form) { return form.remote_subdir.count('/') >= 100; }}),
+                                [](TForm1& form) {
+                                  const TreeWalk* walk = form.engine.walk();
+                                  return walk && walk->currentFolder().count('/') >= 100;
+                                }}),
     [](const auto& info) { return QString(info.param.mode).remove('-').toStdString(); });
 
 TEST_F(HostileServerTest, OtherSftpVersionsAreRefused) {

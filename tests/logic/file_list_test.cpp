@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "file_list.h"
+#include "qt_printers.h"
 
 namespace quorrel::testing {
 namespace {
@@ -51,6 +52,26 @@ TEST(FileListTest, SizesAddUpWithoutOverflowing) {
   EXPECT_TRUE(file_list::needsFetch(-1, 0));
   EXPECT_TRUE(file_list::needsFetch(4, 5));
   EXPECT_FALSE(file_list::needsFetch(5, 5));
+}
+
+// The walk's text splitter: the last piece of a remote folder's path is the
+// folder it steps out of.
+TEST(ExplodeTest, SplitsAsTheFileListNeeds) {
+  const struct {
+    QString delimiter, text;
+    int limit;
+    QStringList pieces;
+  } cases[] = {
+      {"/", "/a/b", 0, {"", "a", "b"}},
+      {"|", "a||b", 0, {"a", "", "b"}},
+      {"|", "a|", 0, {"a"}},
+      {"|", "", 0, {}},
+      {"|", "/upload/x|42", 0, {"/upload/x", "42"}},
+      {"::", "a::b::c", 2, {"a", "b::c"}},
+      {"|", "no delimiter", 0, {"no delimiter"}},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(file_list::explode(c.delimiter, c.text, c.limit), c.pieces) << c.text.toStdString();
 }
 
 }  // namespace

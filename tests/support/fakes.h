@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 
+#include "engine_fakes.h"
 #include "exception.h"
 #include "platform/platform.h"
 #include "qt_printers.h"
@@ -84,21 +85,6 @@ struct FakeMessageBox : MessageBox {
     QStringList texts;
     for (const Shown& shown : errors) texts << shown.text;
     return texts;
-  }
-};
-
-// The steady clock, moved on by the test.
-struct FakeClock : Clock {
-  std::chrono::nanoseconds advanced{0};
-  TimePoint now() override { return std::chrono::steady_clock::now() + advanced; }
-};
-
-struct FakeSleeper : Sleeper {
-  std::vector<std::chrono::milliseconds> sleeps;
-  std::function<void()> onSleep;  // what happens elsewhere during each sleep
-  void sleep(std::chrono::milliseconds duration) override {
-    sleeps.push_back(duration);
-    if (onSleep) onSleep();
   }
 };
 

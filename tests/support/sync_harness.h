@@ -1,49 +1,12 @@
 #pragma once
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QTest>
-#include <filesystem>
-#include <fstream>
-#include <map>
-#include <random>
 
 #include "form_harness.h"
-#include "manifest.h"
-#include "sshd_server.h"
-#include "user_data_home.h"
+#include "sync_files.h"
 
 namespace quorrel::testing {
-
-namespace fs = std::filesystem;
-
-inline std::string readBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-inline void writeBytes(const fs::path& path, const std::string& content) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << content;
-}
-
-// A path named in UTF-8, as the tests write names, on every system (Windows would read the bytes
-// in its ANSI code page).
-inline fs::path utf8Path(const std::string& text) {
-  return fs::path(std::u8string(text.begin(), text.end()));
-}
-
-inline std::string randomBytes(size_t count, unsigned seed) {
-  std::mt19937 generator(seed);
-  std::string bytes(count, '\0');
-  for (char& byte : bytes) byte = static_cast<char>(generator());
-  return bytes;
-}
-
-// The host keys the launcher remembers go to `dataHome`, a folder of the test.
-inline void rememberHostKeysIn(const fs::path& dataHome) {
-  setUserDataHome(dataHome);
-}
 
 // The window logs in to the patch server at `host`:`port` with the test account.
 inline void usePatchServer(FormHarness& harness, const std::string& host, int port) {
@@ -134,33 +97,6 @@ inline const char* nameOf(CloseWay way) {
       return "SessionEnd";
   }
   return "Unknown";
-}
-
-// Relative path and content of every file a tree holds.
-using Tree = std::map<std::string, std::string>;
-
-inline QByteArray sha256(const std::string& bytes) {
-  return QCryptographicHash::hash(QByteArray::fromStdString(bytes), QCryptographicHash::Sha256);
-}
-
-inline std::string manifestOf(const Tree& tree) {
-  std::vector<manifest::Entry> entries;
-  for (const auto& [path, content] : tree)
-    entries.push_back({QString::fromStdString(path), int64_t(content.size()), sha256(content)});
-  return manifest::format(entries).toStdString();
-}
-
-// Serves `tree` and its manifest; the manifest's text.
-inline std::string serveWithManifest(SyncHarness& sync, const Tree& tree) {
-  for (const auto& [path, content] : tree) sync.serve(path, content);
-  const std::string text = manifestOf(tree);
-  sync.serve(manifest::kFileName.toStdString(), text);
-  return text;
-}
-
-inline std::string withOneByteFlipped(std::string bytes) {
-  bytes[bytes.size() / 2] ^= 0x10;
-  return bytes;
 }
 
 }  // namespace quorrel::testing

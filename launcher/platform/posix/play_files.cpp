@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "game_folder.h"
+#include "platform/play_files.h"
 #include "io_error.h"
 #include "posix/descriptor.h"
 

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 
 #include "game_folder.h"
+#include "platform/play_files.h"
 #include "io_error.h"
 
 namespace quorrel {

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+#include "manifest.h"
+#include "sftp_session.h"
+
+namespace quorrel {
+
+// The patch server's manifest as the walk found it at the root of the tree:
+// the sizes the listing gave it and its signature, if any.
+struct ManifestListing {
+  std::optional<uint64_t> manifestSize;
+  std::optional<uint64_t> signatureSize;
+};
+
+// Reads the manifest the server publishes, and trusts it only as the build
+// says: with an update key, only when it is signed with that key, so that a
+// patch server in other hands cannot make the launcher accept files of its
+// own. Nothing when the server publishes none; ManifestError when it cannot
+// be trusted or read.
+std::optional<manifest::Manifest> readServerManifest(TSftpSession& session,
+                                                     const QString& remoteRoot,
+                                                     const ManifestListing& listed,
+                                                     const QString& updatePublicKey);
+
+}  // namespace quorrel

@@ -1,0 +1,145 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine_fakes.h"
+#include "flow_progress.h"
+#include "qt_printers.h"
+#include "sync_engine.h"
+#include "sync_files.h"
+#include "sync_plan.h"
+
+namespace quorrel {
+
+inline void PrintTo(FlowEnd end, std::ostream* out) {
+  static const char* const kNames[] = {
+      "Done",         "Stopped", "FolderBusy", "ProtectedFolder", "InstallDeclined",
+      "NoConnection", "NoRoom"};
+  *out << kNames[static_cast<int>(end)];
+}
+
+namespace testing {
+
+// Records what the engine reports, and answers what it asks as the test set.
+struct RecordingObserver : SyncObserver {
+  QStringList lines;                        // the support log
+  QStringList filesStarted;                 // the relative path of each try's file
+  std::vector<std::chrono::seconds> waits;  // before the tries after a lost connection
+  int turns = 0;
+  bool installIntoFilesAllowed = true;
+  QStringList askedAbout;
+  // What happens elsewhere during each turn and after each block: a test's
+  // close, a server that dies.
+  std::function<void()> onTurn;
+  std::function<void(const FlowProgress&)> onProgress;
+
+  void yield() override {
+    ++turns;
+    if (onTurn) onTurn();
+  }
+  void log(const QString& line) override { lines << line; }
+  bool mayInstallInto(const QString& folder) override {
+    askedAbout << folder;
+    return installIntoFilesAllowed;
+  }
+  void connecting(FlowKind) override {}
+  void listed(FlowKind, fxp_names*) override { yield(); }
+  void walked(FlowKind, const QStringList&) override {}
+  void fetchingBegins(const FlowProgress&) override {}
+  void fileStarted(FlowKind, const FileToSync& file) override { filesStarted << file.relativePath; }
+  void progressed(const FlowProgress& progress) override {
+    if (onProgress) onProgress(progress);
+  }
+  void retryWaits(size_t, size_t, std::chrono::seconds wait) override { waits.push_back(wait); }
+
+  bool logHas(const QString& text) const {
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const QString& line) { return line.contains(text); });
+  }
+};
+
+// The engine without a window against a real sshd that serves a patch tree,
+// with a game folder and a per-user state folder of the test's own.
+class EngineHarness {
+ public:
+  explicit EngineHarness(SshdServer::Options options = {}) : server(std::move(options)) {
+    patchTree = server.dataDir() / "upload";
+    fs::create_directories(patchTree);
+    // The keys the engine's sessions remember go to a folder of this test.
+    dataHome = server.dataDir().parent_path() / "data-home";
+    rememberHostKeysIn(dataHome);
+    config.patchHost = QString::fromStdString(server.host());
+    config.patchPort = server.port();
+    config.patchAccount = QString::fromStdString(SshdServer::user());
+  }
+
+  // The engine is made at the first flow, with the settings as the test left them.
+  SyncEngine& engine() {
+    if (!engine_)
+      engine_.emplace(config,
+                      EngineServices{QsshlibBinding::instance(), sleeper, clock,
+                                     root_.filePath("state/Quorrel")},
+                      observer);
+    return *engine_;
+  }
+
+  // A game folder below the test's folder, with a WoW.exe file when `withGame`:
+  // the folder of the flows from now on.
+  void start(const QString& name, bool withGame) {
+    game = QDir::toNativeSeparators(root_.filePath(name));
+    QDir().mkpath(game);
+    if (withGame) writeBytes(local("WoW.exe"), "");
+  }
+  std::optional<FlowResult> update() { return run(FlowKind::Update); }
+  std::optional<FlowResult> install() { return run(FlowKind::Install); }
+  // Runs a flow to its end: its result, or nothing when it ended with an
+  // exception, whose text is kept in `error` (empty otherwise).
+  std::optional<FlowResult> run(FlowKind kind) {
+    error.clear();
+    try {
+      return engine().run({kind, game, remoteRoot(), speedLimitKiB});
+    } catch (const std::exception& failure) {
+      error = QString::fromUtf8(failure.what());
+      return std::nullopt;
+    }
+  }
+
+  // The patch tree as the engine finds it on the server.
+  QString remoteRoot() const { return QString::fromStdString(server.remoteDataDir() + "/upload"); }
+  fs::path local(const std::string& relative) const {
+    return fs::path(game.toStdU16String()) / utf8Path(relative);
+  }
+  void serve(const std::string& relative, const std::string& content) {
+    writeBytes(patchTree / utf8Path(relative), content);
+    server.chownToUser(server.dataDir());
+  }
+  QString stateFolder() const { return root_.filePath("state/Quorrel"); }
+
+  SshdServer server;
+  fs::path patchTree;
+  fs::path dataHome;
+  QString game;
+  LauncherConfig config;
+  int32_t speedLimitKiB = 0;
+  FakeSleeper sleeper;
+  FakeClock clock;
+  RecordingObserver observer;
+  // The text of the exception the last flow ended with; empty when none.
+  QString error;
+
+ private:
+  QTemporaryDir root_;
+  std::optional<SyncEngine> engine_;
+};
+
+}  // namespace testing
+}  // namespace quorrel

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <vector>
+
+#include "clock.h"
+#include "sleeper.h"
+
+namespace quorrel::testing {
+
+// The steady clock, moved on by the test.
+struct FakeClock : Clock {
+  std::chrono::nanoseconds advanced{0};
+  TimePoint now() override { return std::chrono::steady_clock::now() + advanced; }
+};
+
+// Records the waits instead of waiting them out.
+struct FakeSleeper : Sleeper {
+  std::vector<std::chrono::milliseconds> sleeps;
+  std::function<void()> onSleep;  // what happens elsewhere during each sleep
+  void sleep(std::chrono::milliseconds duration) override {
+    sleeps.push_back(duration);
+    if (onSleep) onSleep();
+  }
+};
+
+}  // namespace quorrel::testing
