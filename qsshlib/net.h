@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "config.h"
+#include "socket_api.h"
 
 namespace qssh {
 
@@ -32,12 +33,6 @@ class Deadline {
   std::function<void()> letCallerRun_;
 };
 
-// The system's socket handle, of the type libssh takes for it.
-#ifdef _WIN32
-using NativeSocket = std::uintptr_t;
-#else
-using NativeSocket = int;
-#endif
 inline constexpr NativeSocket kNoSocket = static_cast<NativeSocket>(-1);
 
 // An owned socket, closed at the end of its scope.

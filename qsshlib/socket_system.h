@@ -4,22 +4,12 @@
 #include <string>
 
 #include "net.h"
-
-#ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#endif
+#include "socket_api.h"
 
 // The calls on sockets that differ between systems; everything above them
 // (resolving, connecting with a deadline, the proxy handshakes) is shared.
-// Implemented once per system (posix/socket_system.cpp, win/socket_system.cpp).
+// Implemented once per system (posix/socket_system.cpp, win/socket_system.cpp),
+// with the system's own declarations beside it (socket_api.h).
 namespace qssh::socket_system {
 
 // Makes the system's socket calls usable; cheap after the first call.

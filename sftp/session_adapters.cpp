@@ -1,11 +1,10 @@
 #include "session_adapters.h"
 
-#include <unistd.h>  // isatty, which MinGW offers too
-
 #include <cstring>
 #include <iostream>
 #include <string>
 
+#include "console.h"
 #include "sftp_session.h"
 
 namespace quorrel {
@@ -99,7 +98,7 @@ qssh_bool SessionAdapters::input(char* buffer, int32_t capacity, TSshLibContext*
 }
 
 std::string SessionAdapters::consoleLine() {
-  if (!isatty(STDIN_FILENO)) throw Exception("No input method available");
+  if (!standardInputIsTerminal()) throw Exception("No input method available");
   std::cout << "Your Input: " << std::flush;
   std::string line;
   if (!std::cout || !std::getline(std::cin, line)) throw Exception("No input method available");

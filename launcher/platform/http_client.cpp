@@ -1,10 +1,8 @@
 #include "http_client.h"
 
+#include "extra_ca.h"
+
 #include <curl/curl.h>
-#ifndef _WIN32
-#include <openssl/ssl.h>
-#include <openssl/x509.h>
-#endif
 
 #include <QBuffer>
 #include <QFile>
@@ -112,6 +110,7 @@ class Request {
         done && done->msg == CURLMSG_DONE ? done->data.result : CURLE_RECV_ERROR;
     if (result == CURLE_OK) return;
     if (!reason_.isEmpty()) throw failure(url_, reason_);
+    if (extraCas_ && !extraCas_->failure.isEmpty()) throw failure(url_, extraCas_->failure);
     throw failure(url_, QString::fromUtf8(curlError_[0] ? curlError_ : curl_easy_strerror(result)));
   }
 
@@ -157,39 +156,15 @@ class Request {
     return count;
   }
 
-  QString unreadableCaFile() const {
-    return QStringLiteral("the CA file %1 cannot be read").arg(QFile::decodeName(caFile_));
-  }
-
-#ifdef _WIN32
-  // Windows' own TLS (Schannel) takes a CA file only in place of the system's
-  // store, not beside it: with an extra CA the launcher trusts that CA alone.
-  // A file it cannot read fails the request, with the reason in our words.
   void trustExtraCas() {
-    if (!QFileInfo(QFile::decodeName(caFile_)).isReadable()) reason_ = unreadableCaFile();
-    set(CURLOPT_CAINFO, caFile_.constData());
-    set(CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT));
+    extraCas_ = std::make_unique<ExtraCas>(ExtraCas{caFile_, {}});
+    if (!trustExtraCasOf(curl_.get(), *extraCas_))
+      throw failure(url_, QStringLiteral("the HTTP client cannot trust an extra CA file"));
   }
-#else
-  // The extra CAs join the system's store that curl has loaded already; a
-  // shared cached store would keep them beyond this request.
-  void trustExtraCas() {
-    set(CURLOPT_CA_CACHE_TIMEOUT, 0L);
-    set(CURLOPT_SSL_CTX_FUNCTION, &Request::loadExtraCas);
-    set(CURLOPT_SSL_CTX_DATA, this);
-  }
-
-  static CURLcode loadExtraCas(CURL*, void* sslContext, void* opaque) {
-    Request& request = *static_cast<Request*>(opaque);
-    X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslContext));
-    if (X509_STORE_load_file(store, request.caFile_.constData()) == 1) return CURLE_OK;
-    request.reason_ = request.unreadableCaFile();
-    return CURLE_SSL_CACERT_BADFILE;
-  }
-#endif
 
   QString url_;
   QByteArray caFile_;
+  std::unique_ptr<ExtraCas> extraCas_;  // the callbacks of the TLS context read it
   QIODevice& body_;
   qint64 maxBodyBytes_;
   qint64 received_ = 0;
