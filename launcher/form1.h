@@ -191,6 +191,9 @@ class TForm1 : public QWidget {
   // The game folder of the flow under way, which it keeps whatever folder
   // the player chooses meanwhile.
   QString flowFolder_;
+  // A flow is under way from the click until the window has shown its end,
+  // which runs events of its own: no second flow starts in between.
+  bool flowUnderWay_ = false;
 
  public:
   // The synchronisation of the game folder, which the flows run. Made last:

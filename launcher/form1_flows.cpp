@@ -19,7 +19,12 @@ void TForm1::installClick(QObject*) {
 
 // One flow at a time, on the game folder that was chosen when it started.
 void TForm1::runFlow(FlowKind kind) {
-  if (engine.running()) return;
+  if (flowUnderWay_) return;
+  flowUnderWay_ = true;
+  struct EndFlow {
+    bool& underWay;
+    ~EndFlow() { underWay = false; }
+  } endFlow{flowUnderWay_};
   flowFolder_ = wow_path;
   play->setEnabled(false);  // a half-written folder is never started
   struct HideRate {

@@ -145,7 +145,7 @@ void TForm1::wow_location_labelClick(QObject*) {
 
 void TForm1::updateTimerTimer(QObject*) {
   updateTimer->stop();
-  if (engine.running()) {
+  if (flowUnderWay_) {
     updateTimer->start();  // the update waits for the flow under way
     return;
   }

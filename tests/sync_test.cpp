@@ -817,10 +817,11 @@ INSTANTIATE_TEST_SUITE_P(
     Bounds, WalkBoundTest,
     ::testing::Values(WalkBoundCase{"EntriesPerFolder", [](TForm1&, FakeClock&) {},
                                     "more than 250000 entries in the folder "},
-                      WalkBoundCase{
-                          "EntriesInAll",
-                          [](TForm1& form, FakeClock&) { form.engine.walkLimits.entriesInAll = 3000; },
-                          "more than 3000 entries in all"},
+                      WalkBoundCase{"EntriesInAll",
+                                    [](TForm1& form, FakeClock&) {
+                                      form.engine.walkLimits.entriesInAll = 3000;
+                                    },
+                                    "more than 3000 entries in all"},
                       // An hour passes once the listing has delivered its first entries.
                       WalkBoundCase{"Time",
                                     [](TForm1& form, FakeClock& clock) {
@@ -921,7 +922,7 @@ TEST_F(SyncFailureTest, OneFlowAtATimeAndTheUpdateWaitsForTheInstall) {
   onFirstBlock(form, watcher, [&] {
     ++installClicks;
     form.installClick(form.install);  // a second run while one runs does nothing
-    form.updateTimer->setInterval(10);
+    form.updateTimer->setInterval(0);
     form.updateTimer->start();
     QTest::qWait(50);  // its expiry waits for the flow under way
   });
