@@ -21,6 +21,8 @@
 
 namespace quorrel {
 
+class LauncherUpdate;
+
 // The folder dialog of the game-folder label: it remembers the last folder the
 // player confirmed and proposes it the next time it opens.
 struct TFolderDialog {
@@ -147,11 +149,7 @@ class TForm1 : public QWidget {
   void chooseFolderWithBrowser();
   bool browseForGameFolder(QString& folder);
   void checkForLauncherUpdate();
-  void finishHandOver();
-  std::optional<QString> newerAnnouncedVersion();
-  void installLauncherUpdate(const QString& version);
-  bool downloadLauncherBuild();
-  void verifyDownloadedBuild(const QString& buildUrl);
+  void installLauncherUpdate(LauncherUpdate& update, const QString& version);
   void applyStoredSettings();
   // The speed cap of the settings in KiB/s; 0 for none.
   int32_t storedSpeedLimit();
