@@ -8,6 +8,10 @@
 // whoever put the link there.
 namespace quorrel::log_file {
 
+// The support log's place on this system: a per-user folder of data that
+// stays on this machine.
+QString defaultPath();
+
 // Opens `path` in `file` to append to, creating it when missing and emptying
 // it when `truncate`. A link at the name is replaced by a new, empty file,
 // never written through (`replacedLink` tells that it was); anything else

@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 #include <algorithm>
 
 #include "log_file.h"
@@ -15,16 +14,7 @@ SupportLog::SupportLog(QString file, qint64 maxBytes)
     : file_(std::move(file)), maxBytes_(maxBytes) {}
 
 QString SupportLog::defaultFile() {
-#ifdef Q_OS_WIN
-  // %LOCALAPPDATA%: the per-user folder of data that stays on this machine.
-  return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-         QStringLiteral("/Quorrel/launcher.log");
-#else
-  QString state = qEnvironmentVariable("XDG_STATE_HOME");
-  if (state.isEmpty() || QDir::isRelativePath(state))
-    state = QDir::homePath() + QStringLiteral("/.local/state");
-  return state + QStringLiteral("/Quorrel/launcher.log");
-#endif
+  return log_file::defaultPath();
 }
 
 namespace {

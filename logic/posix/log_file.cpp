@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <cerrno>
 #include <cstring>
 
@@ -18,6 +19,14 @@ QString reasonOf(int error) {
 }
 
 }  // namespace
+
+// $XDG_STATE_HOME, or its default below the home folder.
+QString defaultPath() {
+  QString state = qEnvironmentVariable("XDG_STATE_HOME");
+  if (state.isEmpty() || QDir::isRelativePath(state))
+    state = QDir::homePath() + QStringLiteral("/.local/state");
+  return state + QStringLiteral("/Quorrel/launcher.log");
+}
 
 bool openForAppend(QFile& file, const QString& path, bool truncate, bool& replacedLink,
                    QString& error) {

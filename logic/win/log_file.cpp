@@ -4,6 +4,7 @@
 #include <io.h>
 
 #include <QDir>
+#include <QStandardPaths>
 
 #include "log_file.h"
 #include "win/handle.h"
@@ -29,6 +30,12 @@ win::Handle openEntry(const QString& native, DWORD disposition) {
 }
 
 }  // namespace
+
+// %LOCALAPPDATA%.
+QString defaultPath() {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+         QStringLiteral("/Quorrel/launcher.log");
+}
 
 bool openForAppend(QFile& file, const QString& path, bool truncate, bool& replacedLink,
                    QString& error) {
