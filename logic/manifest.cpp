@@ -1,12 +1,16 @@
 #include "manifest.h"
 
+#include <QTimeZone>
 #include <algorithm>
 
 namespace quorrel::manifest {
 
 namespace {
 
-const QByteArray kHeader = QByteArrayLiteral("quorrel-manifest 1");
+const QByteArray kHeader1 = QByteArrayLiteral("quorrel-manifest 1");
+const QByteArray kHeader2 = QByteArrayLiteral("quorrel-manifest 2");
+const QByteArray kReleaseKey = QByteArrayLiteral("release ");
+const QByteArray kExpiresKey = QByteArrayLiteral("expires ");
 constexpr qsizetype kDigestHexDigits = 64;
 constexpr qsizetype kMaxSizeDigits = 19;  // the largest signed 64-bit count
 constexpr qsizetype kMaxLineBytes = kDigestHexDigits + 1 + kMaxSizeDigits + 1 + kMaxPathBytes;
@@ -19,6 +23,15 @@ bool isLowerHex(const QByteArray& text) {
 bool isDecimal(const QByteArray& text) {
   return !text.isEmpty() &&
          std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A count in plain decimal, without sign or leading zeros, that fits 64 bits.
+std::optional<std::int64_t> countOf(const QByteArray& text) {
+  if (!isDecimal(text) || text.size() > kMaxSizeDigits || (text.size() > 1 && text.startsWith('0')))
+    return std::nullopt;
+  bool ok = false;
+  const std::int64_t count = text.toLongLong(&ok);
+  return ok ? std::optional(count) : std::nullopt;
 }
 
 // Why `path` cannot name a file below the game folder, or empty when it can.
@@ -55,12 +68,34 @@ Entry parseEntry(const QByteArray& line, qsizetype number) {
   const QByteArray path = line.mid(secondSpace + 1);
   if (digest.size() != kDigestHexDigits || !isLowerHex(digest))
     refuseLine(number, QStringLiteral("the digest is not 64 lower-case hex digits"));
-  bool sizeOk = isDecimal(size) && size.size() <= kMaxSizeDigits &&
-                (size.size() == 1 || !size.startsWith('0'));
-  const std::int64_t bytes = sizeOk ? size.toLongLong(&sizeOk) : 0;
-  if (!sizeOk) refuseLine(number, QStringLiteral("the size is not a decimal byte count"));
+  const std::optional<std::int64_t> bytes = countOf(size);
+  if (!bytes) refuseLine(number, QStringLiteral("the size is not a decimal byte count"));
   if (const QString problem = pathProblem(path); !problem.isEmpty()) refuseLine(number, problem);
-  return {QString::fromUtf8(path), bytes, QByteArray::fromHex(digest)};
+  return {QString::fromUtf8(path), *bytes, QByteArray::fromHex(digest)};
+}
+
+std::int64_t parseVersion(const QByteArray& line, qsizetype number) {
+  const std::optional<std::int64_t> version =
+      line.startsWith(kReleaseKey) ? countOf(line.mid(kReleaseKey.size())) : std::nullopt;
+  if (!version || *version < 1)
+    refuseLine(number, QStringLiteral("not \"release\" and a whole number from 1"));
+  return *version;
+}
+
+// Only the one spelling expiryText() writes, so the signed text means one time.
+QDateTime parseExpiry(const QByteArray& line, qsizetype number) {
+  const QString text = QString::fromLatin1(line.mid(kExpiresKey.size()));
+  const QDateTime expires(QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd")),
+                          QTime::fromString(text.mid(11, 8), QStringLiteral("HH:mm:ss")),
+                          QTimeZone::utc());
+  if (!line.startsWith(kExpiresKey) || !expires.isValid() || expiryText(expires) != text)
+    refuseLine(number, QStringLiteral("not \"expires\" and a UTC time as 2027-01-31T12:00:00Z"));
+  return expires;
+}
+
+QByteArray releaseLines(const Release& release) {
+  return kReleaseKey + QByteArray::number(release.version) + '\n' + kExpiresKey +
+         expiryText(release.expires).toLatin1() + '\n';
 }
 
 QByteArray lineOf(const Entry& entry) {
@@ -77,6 +112,7 @@ Manifest Manifest::parse(const QByteArray& text) {
     throw ManifestError("The manifest ends in the middle of a line");
   Manifest manifest;
   qsizetype number = 0;
+  qsizetype firstEntry = 2;  // the number of the first file's line
   for (qsizetype start = 0; start < text.size();) {
     const qsizetype end = text.indexOf('\n', start);
     const QByteArray line = text.mid(start, end - start);
@@ -85,18 +121,32 @@ Manifest Manifest::parse(const QByteArray& text) {
     if (line.size() > kMaxLineBytes)
       refuseLine(number, QStringLiteral("longer than %1 bytes").arg(kMaxLineBytes));
     if (number == 1) {
-      if (line != kHeader)
-        refuseLine(number, QStringLiteral("not \"%1\"").arg(QString::fromLatin1(kHeader)));
-      continue;
+      if (line == kHeader2) {
+        manifest.release_.emplace();
+        firstEntry = 4;
+      } else if (line != kHeader1) {
+        refuseLine(number, QStringLiteral("not \"%1\" or \"%2\"")
+                               .arg(QString::fromLatin1(kHeader1), QString::fromLatin1(kHeader2)));
+      }
+    } else if (number < firstEntry) {
+      if (number == 2)
+        manifest.release_->version = parseVersion(line, number);
+      else
+        manifest.release_->expires = parseExpiry(line, number);
+    } else {
+      manifest.add(parseEntry(line, number), number);
     }
-    Entry entry = parseEntry(line, number);
-    if (manifest.byPath_.contains(entry.path))
-      refuseLine(number, QStringLiteral("%1 is listed twice").arg(entry.path));
-    manifest.byPath_.insert(entry.path, qsizetype(manifest.entries_.size()));
-    manifest.entries_.push_back(std::move(entry));
   }
   if (number == 0) throw ManifestError("The manifest is empty");
+  if (number < firstEntry - 1) throw ManifestError("The manifest ends before its release lines");
   return manifest;
+}
+
+void Manifest::add(Entry entry, qsizetype number) {
+  if (byPath_.contains(entry.path))
+    refuseLine(number, QStringLiteral("%1 is listed twice").arg(entry.path));
+  byPath_.insert(entry.path, qsizetype(entries_.size()));
+  entries_.push_back(std::move(entry));
 }
 
 const Entry* Manifest::find(const QString& path) const {
@@ -104,10 +154,11 @@ const Entry* Manifest::find(const QString& path) const {
   return found == byPath_.constEnd() ? nullptr : &entries_[*found];
 }
 
-QByteArray format(std::vector<Entry> entries) {
+QByteArray format(std::vector<Entry> entries, const std::optional<Release>& release) {
   std::sort(entries.begin(), entries.end(),
             [](const Entry& a, const Entry& b) { return a.path.toUtf8() < b.path.toUtf8(); });
-  QByteArray text = kHeader + '\n';
+  QByteArray text = (release ? kHeader2 : kHeader1) + '\n';
+  if (release) text += releaseLines(*release);
   for (const Entry& entry : entries) {
     if (const QString problem = pathProblem(entry.path.toUtf8()); !problem.isEmpty())
       throw ManifestError(entry.path.toStdString() + ": " + problem.toStdString());
@@ -115,6 +166,10 @@ QByteArray format(std::vector<Entry> entries) {
   }
   Manifest::parse(text);  // what the launcher would refuse is never published
   return text;
+}
+
+QString expiryText(const QDateTime& expires) {
+  return expires.toUTC().toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'"));
 }
 
 }  // namespace quorrel::manifest

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QHash>
 #include <QString>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "exception.h"
@@ -22,10 +24,15 @@ class ManifestError : public Exception {
 // corrupt one. Plain text, one line per file, sorted by path so that two
 // manifests diff well:
 //
-//   quorrel-manifest 1
+//   quorrel-manifest 2
+//   release <version: a whole number from 1, one above the last release's>
+//   expires <UTC time: YYYY-MM-DDTHH:MM:SSZ>
 //   <SHA-256 in 64 lower-case hex digits> <size in decimal> <path below the root>
 //
 // The path comes last, so it may hold spaces; every line ends with "\n".
+// The release lines are inside what is signed, so a server can neither take
+// players back to an older release nor keep them on one for ever. Format 1
+// has no release lines; launchers without an update key still read it.
 namespace manifest {
 
 // Names no game client uses: a dot-file at the root of the tree. The
@@ -39,6 +46,13 @@ constexpr qint64 kMaxBytes = 96 * 1024 * 1024;
 constexpr qint64 kMaxSignatureBytes = 1024;
 constexpr qsizetype kMaxPathBytes = 4096;
 
+// Which release a manifest of format 2 describes.
+struct Release {
+  std::int64_t version = 0;  // 1 and above; only ever goes up
+  QDateTime expires;         // UTC, to the second
+  bool operator==(const Release&) const = default;
+};
+
 struct Entry {
   QString path;  // relative, "/"-separated
   std::int64_t size = 0;
@@ -50,21 +64,30 @@ class Manifest {
   // ManifestError naming the line when `text` is not a manifest: a missing
   // header, a line too long, a size or digest that is malformed, a path that
   // is empty, absolute, holds "." or ".." or a control character, or is
-  // listed twice.
+  // listed twice; a release version or expiry that is malformed.
   static Manifest parse(const QByteArray& text);
 
+  // The release of a format-2 manifest; nothing for format 1.
+  const std::optional<Release>& release() const { return release_; }
   // The entry of `path`, or null when the manifest does not name it.
   const Entry* find(const QString& path) const;
   const std::vector<Entry>& entries() const { return entries_; }
 
  private:
+  void add(Entry entry, qsizetype number);
+
+  std::optional<Release> release_;
   std::vector<Entry> entries_;
   QHash<QString, qsizetype> byPath_;
 };
 
-// The manifest's text of `entries`, in path order. ManifestError when an
-// entry could not be read back (see Manifest::parse).
-QByteArray format(std::vector<Entry> entries);
+// The manifest's text of `entries`, in path order: format 2 with `release`,
+// format 1 without. ManifestError when an entry or the release could not be
+// read back (see Manifest::parse).
+QByteArray format(std::vector<Entry> entries, const std::optional<Release>& release = {});
+
+// The text of an expiry time as the manifest holds it.
+QString expiryText(const QDateTime& expires);
 
 }  // namespace manifest
 }  // namespace quorrel

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
+#include <QTimeZone>
 
 #include "manifest.h"
 
@@ -9,6 +10,8 @@ namespace quorrel::testing {
 namespace {
 
 const QByteArray kHeader = "quorrel-manifest 1\n";
+const QByteArray kHeader2 = "quorrel-manifest 2\n";
+const QByteArray kRelease = "release 7\nexpires 2027-01-31T12:00:00Z\n";
 const QByteArray kDigest = QByteArray(64, 'a');  // 64 lower-case hex digits
 
 QByteArray line(const QByteArray& digest, const QByteArray& size, const QByteArray& path) {
@@ -43,7 +46,27 @@ struct HostileCase {
 const HostileCase kHostile[] = {
     {"Empty", "", "is empty"},
     {"NoHeader", line(kDigest, "1", "a"), "Line 1 of the manifest: not \"quorrel-manifest 1\""},
-    {"OtherVersion", "quorrel-manifest 2\n", "Line 1"},
+    {"OtherVersion", "quorrel-manifest 3\n", "Line 1"},
+    {"NoReleaseLines", kHeader2, "ends before its release lines"},
+    {"NoExpiry", kHeader2 + "release 7\n", "ends before its release lines"},
+    {"FilesInsteadOfRelease", kHeader2 + line(kDigest, "1", "a") + line(kDigest, "1", "b"),
+     "Line 2 of the manifest: not \"release\""},
+    {"ReleaseLinesSwapped", kHeader2 + "expires 2027-01-31T12:00:00Z\nrelease 7\n", "Line 2"},
+    {"ReleaseZero", kHeader2 + "release 0\nexpires 2027-01-31T12:00:00Z\n", "Line 2"},
+    {"ReleaseNegative", kHeader2 + "release -3\nexpires 2027-01-31T12:00:00Z\n", "Line 2"},
+    {"ReleaseLeadingZero", kHeader2 + "release 07\nexpires 2027-01-31T12:00:00Z\n", "Line 2"},
+    {"ReleaseBeyond64Bits",
+     kHeader2 + "release 9223372036854775808\nexpires 2027-01-31T12:00:00Z\n", "Line 2"},
+    {"ReleaseNotANumber", kHeader2 + "release 7a\nexpires 2027-01-31T12:00:00Z\n", "Line 2"},
+    {"ExpiryWithoutZone", kHeader2 + "release 7\nexpires 2027-01-31T12:00:00\n",
+     "Line 3 of the manifest: not \"expires\""},
+    {"ExpiryInAnotherZone", kHeader2 + "release 7\nexpires 2027-01-31T12:00:00+01:00\n", "Line 3"},
+    {"ExpiryWithFractions", kHeader2 + "release 7\nexpires 2027-01-31T12:00:00.5Z\n", "Line 3"},
+    {"ExpiryNoSuchDay", kHeader2 + "release 7\nexpires 2027-02-30T12:00:00Z\n", "Line 3"},
+    {"ExpiryShortMonth", kHeader2 + "release 7\nexpires 2027-1-31T12:00:00Z\n", "Line 3"},
+    {"ExpiryDateOnly", kHeader2 + "release 7\nexpires 2027-01-31\n", "Line 3"},
+    {"ExpiryLowerCase", kHeader2 + "release 7\nexpires 2027-01-31t12:00:00z\n", "Line 3"},
+    {"FileLineInVersion2", kHeader2 + kRelease + kDigest + " 1\n", "Line 4"},
     {"LastLineCut", kHeader + kDigest + " 1 a", "ends in the middle of a line"},
     {"CarriageReturns", "quorrel-manifest 1\r\n", "Line 1"},
     {"EmptyLine", kHeader + "\n", "Line 2 of the manifest: not a digest, a size and a path"},
@@ -103,6 +126,30 @@ TEST(ManifestTest, FormatIsSortedAndReadBack) {
   const manifest::Manifest parsed = manifest::Manifest::parse(text);
   ASSERT_NE(parsed.find("b/x y"), nullptr);
   EXPECT_EQ(parsed.find("b/x y")->sha256, b);
+}
+
+// Format 2 names its release inside the signed text; format 1 names none.
+TEST(ManifestTest, ReleaseIsReadAndWrittenWithTheFiles) {
+  const manifest::Manifest parsed =
+      manifest::Manifest::parse(kHeader2 + kRelease + line(kDigest, "5", "Data/a.MPQ"));
+  ASSERT_TRUE(parsed.release());
+  EXPECT_EQ(parsed.release()->version, 7);
+  EXPECT_EQ(parsed.release()->expires,
+            QDateTime(QDate(2027, 1, 31), QTime(12, 0), QTimeZone::utc()));
+  ASSERT_NE(parsed.find("Data/a.MPQ"), nullptr);
+  EXPECT_EQ(parsed.find("Data/a.MPQ")->size, 5);
+  EXPECT_FALSE(manifest::Manifest::parse(kHeader).release());
+  EXPECT_TRUE(manifest::Manifest::parse(kHeader2 + kRelease).entries().empty());
+
+  const QByteArray digest = QCryptographicHash::hash("a", QCryptographicHash::Sha256);
+  // An expiry in another zone is written as the same moment in UTC.
+  const manifest::Release release{9223372036854775807,
+                                  QDateTime(QDate(2027, 1, 31), QTime(13, 0), QTimeZone(3600))};
+  const QByteArray text = manifest::format({{"a", 1, digest}}, release);
+  EXPECT_EQ(text, kHeader2 + "release 9223372036854775807\nexpires 2027-01-31T12:00:00Z\n" +
+                      line(digest.toHex(), "1", "a"));
+  EXPECT_EQ(manifest::Manifest::parse(text).release(), release);
+  EXPECT_THROW(manifest::format({}, manifest::Release{0, release.expires}), ManifestError);
 }
 
 TEST(ManifestTest, FormatRefusesWhatTheLauncherWouldRefuse) {
