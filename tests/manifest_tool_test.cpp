@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <map>
+#include <optional>
 
 #include "manifest.h"
 #include "sshd_server.h"
@@ -36,8 +37,11 @@ class ManifestToolTest : public ::testing::Test {
     ASSERT_TRUE(out.open(QIODevice::WriteOnly));
     out.write(content);
   }
-  CommandResult makeManifest(const QString& key = {}) const {
-    std::vector<std::string> command = {MAKE_MANIFEST, tree().toStdString()};
+  CommandResult makeManifest(const QString& key = {},
+                             const std::vector<std::string>& options = {}) const {
+    std::vector<std::string> command = {MAKE_MANIFEST};
+    command.insert(command.end(), options.begin(), options.end());
+    command.push_back(tree().toStdString());
     if (!key.isEmpty()) command.push_back(key.toStdString());
     return runCommand(command);
   }
@@ -107,6 +111,50 @@ TEST_F(ManifestToolTest, SignsAsSignUpdateDoes) {
   ASSERT_EQ(runCommand({QUORREL_SIGN_TOOL, "sign", key.toStdString(), copy.toStdString()}).exitCode,
             0);
   EXPECT_EQ(textOf(copy + ".sig"), signature.toStdString());
+}
+
+// A signed manifest names its release: one above the last the folder holds
+// unless the operator names it, trusted for 30 days unless told otherwise.
+TEST_F(ManifestToolTest, SignedManifestNamesTheNextReleaseAndItsExpiry) {
+  put("WoW.exe", "MZ game client");
+  const QString key = root_.filePath("update-key.pem");
+  ASSERT_EQ(runCommand({QUORREL_SIGN_TOOL, "keygen", key.toStdString()}).exitCode, 0);
+  const auto releaseWritten = [&](const std::vector<std::string>& options,
+                                  const QString& withKey) -> std::optional<manifest::Release> {
+    const QDateTime before = QDateTime::currentDateTimeUtc();
+    const CommandResult made = makeManifest(withKey, options);
+    EXPECT_EQ(made.exitCode, 0) << made.err;
+    const manifest::Manifest written = manifest::Manifest::parse(contentOf(manifestFile()));
+    if (written.release()) {
+      const int days = options.size() == 2 && options[0] == "--days" ? std::stoi(options[1]) : 30;
+      EXPECT_GE(written.release()->expires, before.addDays(days).addSecs(-1));
+      EXPECT_LE(written.release()->expires, QDateTime::currentDateTimeUtc().addDays(days));
+      EXPECT_NE(made.out.find("release " + std::to_string(written.release()->version) +
+                              ", trusted until "),
+                std::string::npos)
+          << made.out;
+    }
+    return written.release();
+  };
+  EXPECT_FALSE(releaseWritten({}, {})) << "an unsigned manifest stays as older launchers read it";
+  EXPECT_EQ(releaseWritten({}, key)->version, 1);
+  EXPECT_EQ(releaseWritten({}, key)->version, 2);
+  EXPECT_EQ(releaseWritten({"--release", "40"}, key)->version, 40);
+  EXPECT_EQ(releaseWritten({"--days", "3"}, key)->version, 41);
+  EXPECT_EQ(releaseWritten({"--days", "3"}, {})->version, 42) << "asked for, unsigned";
+
+  put(manifest::kFileName, "quorrel-manifest 2\nrelease x\n");
+  const CommandResult unreadable = makeManifest(key);
+  EXPECT_EQ(unreadable.exitCode, 1);
+  EXPECT_NE(unreadable.err.find("give --release"), std::string::npos) << unreadable.err;
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{"--release", "0"},
+                                              {"--release", "-2"},
+                                              {"--release"},
+                                              {"--days", "x"},
+                                              {"--days", "99999"}}) {
+    EXPECT_EQ(makeManifest(key, bad).exitCode, 2) << bad[0];
+  }
+  EXPECT_EQ(contentOf(manifestFile()), "quorrel-manifest 2\nrelease x\n") << "left as it was";
 }
 
 TEST_F(ManifestToolTest, RefusesWhatTheLauncherCouldNotUse) {

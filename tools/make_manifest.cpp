@@ -3,16 +3,26 @@
 // key of tools/sign-update it signs the manifest as that tool signs a build,
 // so launchers built with the key's public half trust it.
 //
-//   make-manifest FOLDER [KEY.pem]
+//   make-manifest [--release N] [--days D] FOLDER [KEY.pem]
+//
+// A signed manifest (or one given --release or --days) names its release:
+// N, or one above the release of the manifest the folder holds (1 when it
+// holds none), trusted for D days from now (30 when not given). Launchers
+// refuse a release below one they accepted, and one past its expiry: sign
+// the tree again, as a new release, before it expires.
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QSaveFile>
 #include <cstdio>
+#include <cstdlib>
+#include <limits>
 #include <memory>
+#include <optional>
 
 #include "manifest.h"
 #include "sha256.h"
@@ -72,15 +82,55 @@ QByteArray signatureFile(const QString& keyFile, const QByteArray& data) {
   return QByteArray(reinterpret_cast<const char*>(signature), length).toBase64() + '\n';
 }
 
-void makeManifest(const QString& root, const QString& keyFile) {
+constexpr int kDefaultDays = 30;
+
+struct Options {
+  QString root;
+  QString keyFile;
+  std::optional<std::int64_t> release;
+  std::optional<int> days;
+  // Signed manifests name their release; so does one that was given either.
+  bool namesRelease() const { return !keyFile.isEmpty() || release || days; }
+};
+
+// One above the release of the manifest the folder holds, 1 when it holds
+// none or one without a release. A manifest that cannot be read gives no
+// number to go on from: the operator names one.
+std::int64_t nextRelease(const QString& manifestPath) {
+  QFile last(manifestPath);
+  if (!last.exists()) return 1;
+  if (last.size() > manifest::kMaxBytes || !last.open(QIODevice::ReadOnly))
+    throw Exception("Cannot read " + manifestPath.toStdString() + "; give --release");
+  try {
+    const manifest::Manifest parsed = manifest::Manifest::parse(last.readAll());
+    if (!parsed.release()) return 1;
+    if (parsed.release()->version == std::numeric_limits<std::int64_t>::max())
+      throw Exception("the release is the highest there is");
+    return parsed.release()->version + 1;
+  } catch (const Exception& error) {
+    throw Exception(manifestPath.toStdString() + ": " + error.what() + "; give --release");
+  }
+}
+
+void makeManifest(const Options& options) {
+  const QString& root = options.root;
+  const QString& keyFile = options.keyFile;
   if (!QFileInfo(root).isDir()) throw Exception(root.toStdString() + " is not a folder");
-  const QByteArray text = manifest::format(entriesOf(root));
   const QString manifestPath = root + QChar('/') + manifest::kFileName;
+  std::optional<manifest::Release> release;
+  if (options.namesRelease())
+    release = manifest::Release{
+        options.release ? *options.release : nextRelease(manifestPath),
+        QDateTime::currentDateTimeUtc().addDays(options.days.value_or(kDefaultDays))};
+  const QByteArray text = manifest::format(entriesOf(root), release);
   const QString signaturePath = root + QChar('/') + manifest::kSignatureFileName;
   // Signed before anything is written: a key that cannot sign leaves the tree as it was.
   const QByteArray signature = keyFile.isEmpty() ? QByteArray() : signatureFile(keyFile, text);
   writeFile(manifestPath, text);
   std::printf("%s\n", qPrintable(manifestPath));
+  if (release)
+    std::printf("release %lld, trusted until %s\n", static_cast<long long>(release->version),
+                qPrintable(manifest::expiryText(release->expires)));
   if (!keyFile.isEmpty()) {
     writeFile(signaturePath, signature);
     std::printf("%s\n", qPrintable(signaturePath));
@@ -91,15 +141,49 @@ void makeManifest(const QString& root, const QString& keyFile) {
   }
 }
 
+[[noreturn]] void usage() {
+  std::fprintf(stderr, "usage: make-manifest [--release N] [--days D] FOLDER [KEY.pem]\n");
+  std::exit(2);
+}
+
+// A whole number from 1 on, or the usage.
+std::int64_t positiveNumber(const char* text) {
+  bool ok = false;
+  const std::int64_t number = QByteArray(text).toLongLong(&ok);
+  if (!ok || number < 1) usage();
+  return number;
+}
+
+Options parseArguments(int argc, char** argv) {
+  Options options;
+  QStringList positional;
+  for (int i = 1; i < argc; ++i) {
+    const QByteArray argument(argv[i]);
+    if (argument == "--release" || argument == "--days") {
+      if (++i == argc) usage();
+      const std::int64_t number = positiveNumber(argv[i]);
+      if (argument == "--release")
+        options.release = number;
+      else if (number <= 36500)
+        options.days = static_cast<int>(number);
+      else
+        usage();
+    } else {
+      positional << QFile::decodeName(argv[i]);
+    }
+  }
+  if (positional.isEmpty() || positional.size() > 2) usage();
+  options.root = positional.value(0);
+  options.keyFile = positional.value(1);
+  return options;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: make-manifest FOLDER [KEY.pem]\n");
-    return 2;
-  }
+  const Options options = parseArguments(argc, argv);
   try {
-    makeManifest(QFile::decodeName(argv[1]), argc == 3 ? QFile::decodeName(argv[2]) : QString());
+    makeManifest(options);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "make-manifest: %s\n", error.what());
     return 1;
