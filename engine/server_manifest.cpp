@@ -3,6 +3,7 @@
 #include <cstring>
 #include <utility>
 
+#include "release_check.h"
 #include "update_signature.h"
 
 namespace quorrel {
@@ -56,14 +57,17 @@ std::optional<manifest::Manifest> readServerManifest(TSftpSession& session,
   const QByteArray text = fetchSmallFile(session, remoteRoot, manifest::kFileName,
                                          *listed.manifestSize, manifest::kMaxBytes);
   if (!updatePublicKey.isEmpty()) {
-    if (!listed.signatureSize) throw ManifestError("The patch server's manifest is not signed");
+    if (!listed.signatureSize)
+      throw ReleaseRefused("The patch server's manifest is not signed",
+                           {.reason = ReleaseRefusal::Reason::Unsigned});
     const QByteArray signature =
         fetchSmallFile(session, remoteRoot, manifest::kSignatureFileName, *listed.signatureSize,
                        manifest::kMaxSignatureBytes);
     try {
       verifyUpdateSignature(updatePublicKey, text, QString::fromLatin1(signature), "the manifest");
     } catch (const SignatureError& error) {
-      throw ManifestError(std::string("The patch server's manifest is refused: ") + error.what());
+      throw ReleaseRefused(std::string("The patch server's manifest is refused: ") + error.what(),
+                           {.reason = ReleaseRefusal::Reason::Unsigned});
     }
   }
   return manifest::Manifest::parse(text);

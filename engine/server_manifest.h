@@ -19,8 +19,8 @@ struct ManifestListing {
 // Reads the manifest the server publishes, and trusts it only as the build
 // says: with an update key, only when it is signed with that key, so that a
 // patch server in other hands cannot make the launcher accept files of its
-// own. Nothing when the server publishes none; ManifestError when it cannot
-// be trusted or read.
+// own. Nothing when the server publishes none; ReleaseRefused when it cannot
+// be trusted, ManifestError when it cannot be read.
 std::optional<manifest::Manifest> readServerManifest(TSftpSession& session,
                                                      const QString& remoteRoot,
                                                      const ManifestListing& listed,

@@ -45,6 +45,7 @@ struct SyncEngine::Flow {
   std::optional<TreeWalk> walk;
   std::optional<manifest::Manifest> manifest;
   std::optional<HashCache> hashes;
+  std::optional<ReleaseRefusal> refusal;
 };
 
 SyncEngine::SyncEngine(const LauncherConfig& config, EngineServices services,
@@ -99,7 +100,11 @@ FlowResult SyncEngine::runFlow() {
   if (!lock) return {FlowEnd::FolderBusy};
   observer_.connecting(request.kind);
   observer_.yield();
-  if (!connectAndWalk()) return {flow.stopping ? FlowEnd::Stopped : FlowEnd::NoConnection};
+  if (!connectAndWalk()) {
+    if (flow.stopping) return {FlowEnd::Stopped};
+    if (flow.refusal) return {.end = FlowEnd::Untrusted, .refusal = *flow.refusal};
+    return {FlowEnd::NoConnection};
+  }
   removeStalePartialCopies();
   observer_.walked(request.kind, flow.walk->fileList());
 
@@ -145,16 +150,44 @@ bool SyncEngine::connectAndWalk() {
                     [&flow] { return flow.stopping; });
   attempt([&] { flow.connection->connect(); });
   attempt([&] { flow.walk->walk(); });
-  if (ok && !flow.stopping)
-    attempt([&] {
-      flow.manifest = readServerManifest(flow.connection->session(), flow.request.remoteRoot,
-                                         flow.walk->manifest(), config_.updatePublicKey);
-      if (!flow.manifest) return;
-      flow.hashes.emplace(services_.stateFolder, flow.request.gameFolder);
-      observer_.log(QStringLiteral("The patch server's manifest names %1 files")
-                        .arg(flow.manifest->entries().size()));
-    });
+  if (ok && !flow.stopping) {
+    try {
+      readRelease();
+    } catch (const ReleaseRefused& refused) {
+      ok = false;
+      flow.refusal = refused.refusal();
+      logFailure(observer_, refused);
+    } catch (const ManifestError& unreadable) {
+      ok = false;
+      flow.refusal = ReleaseRefusal{.reason = ReleaseRefusal::Reason::Unreadable};
+      logFailure(observer_, unreadable);
+    } catch (const std::exception& error) {
+      ok = false;
+      if (!flow.stopping) logFailure(observer_, error);
+    }
+  }
   return ok && !flow.stopping;
+}
+
+// The manifest, and the release it names, as far as this launcher trusts
+// them; ManifestError (ReleaseRefused) when it does not.
+void SyncEngine::readRelease() {
+  Flow& flow = *flow_;
+  flow.manifest = readServerManifest(flow.connection->session(), flow.request.remoteRoot,
+                                     flow.walk->manifest(), config_.updatePublicKey);
+  ReleaseState releases(services_.stateFolder);
+  const ReleaseCheck check{flow.manifest, !config_.updatePublicKey.isEmpty(), flow.walk->fileList(),
+                           flow.request.remoteRoot, QDateTime::currentDateTimeUtc()};
+  check.accept(releases,
+               QStringLiteral("%1:%2 %3")
+                   .arg(config_.patchHost)
+                   .arg(config_.patchPort)
+                   .arg(flow.request.remoteRoot),
+               observer_);
+  if (!flow.manifest) return;
+  flow.hashes.emplace(services_.stateFolder, flow.request.gameFolder);
+  observer_.log(QStringLiteral("The patch server's manifest names %1 files")
+                    .arg(flow.manifest->entries().size()));
 }
 
 // Once the whole tree is listed, the partial copies of files the server no

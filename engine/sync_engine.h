@@ -10,6 +10,7 @@
 #include "flow_progress.h"
 #include "launcher_config.h"
 #include "qsshlib_binding.h"
+#include "release_check.h"
 #include "sleeper.h"
 #include "sync_observer.h"
 #include "tree_walk.h"
@@ -23,14 +24,16 @@ enum class FlowEnd {
   FolderBusy,       // another launcher is updating the game folder
   ProtectedFolder,  // the root, the home folder or a system folder: never written into
   InstallDeclined,  // the player did not want the game in a folder that holds files
-  NoConnection,     // the patch server could not be reached, listed or trusted
+  NoConnection,     // the patch server could not be reached or listed
   NoRoom,           // the files to fetch do not fit on the disk; nothing was fetched
+  Untrusted,        // the patch server's release was refused; nothing was fetched
 };
 
 struct FlowResult {
   FlowEnd end = FlowEnd::Done;
   bool changed = false;          // Done: some file was fetched
   DiskShortfall shortfall = {};  // NoRoom: the bytes to fetch and the bytes free
+  ReleaseRefusal refusal = {};   // Untrusted: why
 };
 
 // What the engine works with besides the patch server.
@@ -38,7 +41,8 @@ struct EngineServices {
   QsshlibBinding& library;
   Sleeper& sleeper;
   Clock& clock;
-  // The per-user state folder, where the digest cache of each game folder lives.
+  // The per-user state folder, where the digest cache of each game folder
+  // and the record of the releases accepted live.
   QString stateFolder;
 };
 
@@ -82,6 +86,7 @@ class SyncEngine {
   struct Flow;
   FlowResult runFlow();
   bool connectAndWalk();
+  void readRelease();
   void removeStalePartialCopies();
   FlowResult fetchAll();
 

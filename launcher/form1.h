@@ -160,6 +160,7 @@ class TForm1 : public QWidget {
   void runFlow(FlowKind kind);
   void showFlowEnd(FlowKind kind, const FlowResult& result);
   void finishFlow(FlowKind kind, bool changed);
+  static QString refusalText(FlowKind kind, const ReleaseRefusal& refusal);
   void showProgress(const FlowProgress& progress);
   void showProtectedFolderStatus();
   // Play on top of Install, enabled or not.

@@ -65,6 +65,9 @@ void TForm1::showFlowEnd(FlowKind kind, const FlowResult& result) {
         return;
       }
       break;
+    case FlowEnd::Untrusted:
+      setStatus(kRed, refusalText(kind, result.refusal));
+      break;
     case FlowEnd::NoRoom:
       setStatus(kRed, QStringLiteral("Not enough free space on the game folder's disk: %1 to "
                                      "download, %2 free.")
@@ -73,6 +76,32 @@ void TForm1::showFlowEnd(FlowKind kind, const FlowResult& result) {
       break;
   }
   if (update) showPlay(true);
+}
+
+// Short enough for the status line; the support log has the whole reason.
+QString TForm1::refusalText(FlowKind kind, const ReleaseRefusal& refusal) {
+  const QString refused = kind == FlowKind::Update ? QStringLiteral("Update refused: ")
+                                                   : QStringLiteral("Install refused: ");
+  switch (refusal.reason) {
+    case ReleaseRefusal::Reason::Unsigned:
+      return refused + QStringLiteral("the patch server's files are not signed.");
+    case ReleaseRefusal::Reason::Unreadable:
+      return refused + QStringLiteral("the patch server's manifest cannot be read.");
+    case ReleaseRefusal::Reason::NoRelease:
+      return refused + QStringLiteral("the patch server's manifest names no release.");
+    case ReleaseRefusal::Reason::Older:
+      return refused + QStringLiteral("release %1 is older than release %2, installed before.")
+                           .arg(refusal.release)
+                           .arg(refusal.accepted);
+    case ReleaseRefusal::Reason::Expired:
+      return refused + QStringLiteral("release %1 expired on %2.")
+                           .arg(refusal.release)
+                           .arg(refusal.expired.toString(QStringLiteral("yyyy-MM-dd HH:mm 'UTC'")));
+    case ReleaseRefusal::Reason::Incomplete:
+      return refused + QStringLiteral("the patch server does not serve all of release %1.")
+                           .arg(refusal.release);
+  }
+  return refused;
 }
 
 void TForm1::finishFlow(FlowKind kind, bool changed) {

@@ -152,7 +152,7 @@ TEST_F(SyncManifestTest, SecondUpdateCheckOfAnUnchangedTreeReadsNoFile) {
 }
 
 // A launcher with an update key trusts only a manifest that key signed; any
-// other ends the flow as a failed connection, with the reason in the log.
+// other ends the flow with a red line that says so, and the reason in the log.
 struct SignedCase {
   const char* name;
   bool withKey;
@@ -161,6 +161,7 @@ struct SignedCase {
                      const SigningKey& otherKey)>
       publish;
   const char* refusal;  // the log's reason; empty when the tree is accepted
+  const char* status;   // the red line of a refused tree
 };
 
 void PrintTo(const SignedCase& signedCase, std::ostream* out) {
@@ -175,7 +176,7 @@ const SignedCase kSignedCases[] = {
      [](SyncHarness& sync, const std::string& text, const SigningKey& key, const SigningKey&) {
        sync.serve(kSignatureName, key.signatureFile(text));
      },
-     ""},
+     "", ""},
     {"OneByteFlipped", true,
      [](SyncHarness& sync, const std::string& text, const SigningKey& key, const SigningKey&) {
        sync.serve(kSignatureName, key.signatureFile(text));
@@ -183,32 +184,38 @@ const SignedCase kSignedCases[] = {
        tampered[tampered.find('\n') + 1] ^= 0x01;  // a digit of the first digest: still a manifest
        sync.serve(kManifestName, tampered);
      },
-     "The patch server's manifest is refused: the signature does not match the manifest"},
+     "The patch server's manifest is refused: the signature does not match the manifest",
+     "Install refused: the patch server's files are not signed."},
     {"SignedByAnotherKey", true,
      [](SyncHarness& sync, const std::string& text, const SigningKey&, const SigningKey& other) {
        sync.serve(kSignatureName, other.signatureFile(text));
      },
-     "The patch server's manifest is refused: the signature does not match the manifest"},
+     "The patch server's manifest is refused: the signature does not match the manifest",
+     "Install refused: the patch server's files are not signed."},
     {"NotSigned", true,
      [](SyncHarness&, const std::string&, const SigningKey&, const SigningKey&) {},
-     "The patch server's manifest is not signed"},
+     "The patch server's manifest is not signed",
+     "Install refused: the patch server's files are not signed."},
     {"SignatureNotInBase64", true,
      [](SyncHarness& sync, const std::string&, const SigningKey&, const SigningKey&) {
        sync.serve(kSignatureName, "not a signature\n");
      },
-     "The patch server's manifest is refused: the signature is not 64 bytes in base64"},
+     "The patch server's manifest is refused: the signature is not 64 bytes in base64",
+     "Install refused: the patch server's files are not signed."},
     {"NoManifestWithAKey", true,
      [](SyncHarness& sync, const std::string&, const SigningKey&, const SigningKey&) {
        fs::remove(sync.patchTree / kManifestName);
      },
-     ""},
+     "The patch server publishes no manifest",
+     "Install refused: the patch server's files are not signed."},
     {"UnsignedWithoutAKey", false,
-     [](SyncHarness&, const std::string&, const SigningKey&, const SigningKey&) {}, ""},
+     [](SyncHarness&, const std::string&, const SigningKey&, const SigningKey&) {}, "", ""},
     {"UnreadableWithoutAKey", false,
      [](SyncHarness& sync, const std::string&, const SigningKey&, const SigningKey&) {
        sync.serve(kManifestName, "quorrel-manifest 1\n../../etc/passwd\n");
      },
-     "Line 2 of the manifest: not a digest, a size and a path"},
+     "Line 2 of the manifest: not a digest, a size and a path",
+     "Install refused: the patch server's manifest cannot be read."},
 };
 
 class SignedManifestTest : public SyncManifestTest,
@@ -219,7 +226,8 @@ TEST_P(SignedManifestTest, IsTrustedOnlyWithTheUpdateKeysSignature) {
   const SigningKey updateKey;
   const SigningKey otherKey;
   const Tree tree = {{"WoW.exe", "MZ game client"}, {"Data/a.MPQ", "patch"}};
-  const std::string text = serveWithManifest(sync, tree);
+  const std::string text = serveWithManifest(
+      sync, tree, GetParam().withKey ? std::optional(releaseOf(1)) : std::nullopt);
   GetParam().publish(sync, text, updateKey, otherKey);
   if (GetParam().withKey) sync.harness.config().updatePublicKey = updateKey.publicKey();
   TForm1& form = sync.start("game", false);
@@ -231,7 +239,7 @@ TEST_P(SignedManifestTest, IsTrustedOnlyWithTheUpdateKeysSignature) {
     expectByteExact(sync, tree);
     return;
   }
-  EXPECT_EQ(sync.status(), kCannotConnect);
+  EXPECT_EQ(sync.status(), GetParam().status);
   EXPECT_EQ(form.connstatus->fontColor(), kRed);
   EXPECT_TRUE(sync.harness.messageBox.errors.empty());
   EXPECT_FALSE(fs::exists(sync.local("WoW.exe")));
@@ -241,6 +249,25 @@ TEST_P(SignedManifestTest, IsTrustedOnlyWithTheUpdateKeysSignature) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, SignedManifestTest, ::testing::ValuesIn(kSignedCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A patch server that stops publishing its signed manifest cannot slip in a
+// client of its own: the update says why it stopped, and the game already
+// there can still be started.
+TEST_F(SyncManifestTest, UpdateFromAServerWithoutItsManifestKeepsTheGameAndPlay) {
+  SyncHarness sync;
+  const SigningKey updateKey;
+  sync.harness.config().updatePublicKey = updateKey.publicKey();
+  sync.serve("WoW.exe", "MZ substituted client, another size");
+  TForm1& form = sync.start("game", true);
+  writeBytes(sync.local("WoW.exe"), "MZ game client");
+  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+  EXPECT_EQ(sync.status(), "Update refused: the patch server's files are not signed.");
+  EXPECT_EQ(form.connstatus->fontColor(), kRed);
+  EXPECT_TRUE(form.play->isVisible());
+  EXPECT_TRUE(form.play->isEnabled());
+  EXPECT_EQ(readBytes(sync.local("WoW.exe")), "MZ game client");
+  EXPECT_TRUE(supportLog(sync).contains("The patch server publishes no manifest"));
+}
 
 }  // namespace
 }  // namespace quorrel::testing

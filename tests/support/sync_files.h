@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -53,11 +55,17 @@ inline QByteArray sha256(const std::string& bytes) {
   return Sha256::of(QByteArray::fromStdString(bytes));
 }
 
-inline std::string manifestOf(const Tree& tree) {
+// Release `version`, trusted from now on for `days` (gone by, when negative).
+inline manifest::Release releaseOf(int64_t version, int days = 1) {
+  return {version, QDateTime::currentDateTimeUtc().addDays(days)};
+}
+
+inline std::string manifestOf(const Tree& tree,
+                              const std::optional<manifest::Release>& release = {}) {
   std::vector<manifest::Entry> entries;
   for (const auto& [path, content] : tree)
     entries.push_back({QString::fromStdString(path), int64_t(content.size()), sha256(content)});
-  return manifest::format(entries).toStdString();
+  return manifest::format(entries, release).toStdString();
 }
 
 inline std::string withOneByteFlipped(std::string bytes) {
@@ -67,9 +75,10 @@ inline std::string withOneByteFlipped(std::string bytes) {
 
 // Serves `tree` and its manifest from a harness's patch server; the manifest's text.
 template <typename Harness>
-std::string serveWithManifest(Harness& sync, const Tree& tree) {
+std::string serveWithManifest(Harness& sync, const Tree& tree,
+                              const std::optional<manifest::Release>& release = {}) {
   for (const auto& [path, content] : tree) sync.serve(path, content);
-  const std::string text = manifestOf(tree);
+  const std::string text = manifestOf(tree, release);
   sync.serve(manifest::kFileName.toStdString(), text);
   return text;
 }
