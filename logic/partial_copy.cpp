@@ -25,6 +25,15 @@ std::optional<std::int64_t> countOf(const QByteArray& field) {
   return field.toLongLong();
 }
 
+// A flow's number: 16 lower-case hex digits, never 0 (which is written as none).
+std::optional<std::uint64_t> flowOf(const QByteArray& field) {
+  if (field.size() != 16) return std::nullopt;
+  for (const char digit : field)
+    if (!((digit >= '0' && digit <= '9') || (digit >= 'a' && digit <= 'f'))) return std::nullopt;
+  const std::uint64_t flow = field.toULongLong(nullptr, 16);
+  return flow == 0 ? std::nullopt : std::optional(flow);
+}
+
 }  // namespace
 
 QByteArray copyName(const QByteArray& name) {
@@ -56,18 +65,21 @@ bool isOldStyleCopyName(const QByteArray& name) {
 }
 
 QByteArray recordText(const Source& source) {
-  return kRecordTitle + ' ' + QByteArray::number(source.size) + ' ' +
-         QByteArray::number(source.modified) + '\n';
+  QByteArray text = kRecordTitle + ' ' + QByteArray::number(source.size) + ' ' +
+                    QByteArray::number(source.modified);
+  if (source.flow != 0) text += ' ' + QByteArray::number(source.flow, 16).rightJustified(16, '0');
+  return text + '\n';
 }
 
 std::optional<Source> parseRecord(const QByteArray& text) {
   if (!text.startsWith(kRecordTitle + ' ') || !text.endsWith('\n')) return std::nullopt;
   const QList<QByteArray> fields = text.mid(kRecordTitle.size() + 1).chopped(1).split(' ');
-  if (fields.size() != 2) return std::nullopt;
+  if (fields.size() != 2 && fields.size() != 3) return std::nullopt;
   const std::optional<std::int64_t> size = countOf(fields[0]);
   const std::optional<std::int64_t> modified = countOf(fields[1]);
-  if (!size || !modified) return std::nullopt;
-  return Source{*size, *modified};
+  const std::optional<std::uint64_t> flow = fields.size() == 3 ? flowOf(fields[2]) : 0;
+  if (!size || !modified || !flow) return std::nullopt;
+  return Source{*size, *modified, *flow};
 }
 
 std::int64_t resumeOffset(std::int64_t copyLength, const std::optional<Source>& recorded,

@@ -9,10 +9,15 @@
 // came from, so that the next fetch can go on from its end.
 namespace quorrel::partial_copy {
 
-// The server's file as it was when its partial copy began.
+// The server's file as it was when its partial copy began. Size and time
+// cannot tell every change (a file replaced by one of the same size and
+// time): a copy whose bytes no digest will check at the end is continued
+// only by the flow that began it, within which the server's file is the
+// same; a flow names itself with a random number for that.
 struct Source {
   std::int64_t size = 0;
   std::int64_t modified = 0;  // seconds since 1970, as the server gives them
+  std::uint64_t flow = 0;     // the flow that began an unchecked copy; 0 for a checked one
   bool operator==(const Source&) const = default;
 };
 

@@ -38,7 +38,8 @@ TEST(PartialCopyTest, OldStyleNamesAreOnlyThoseOfEarlierVersions) {
 }
 
 TEST(PartialCopyTest, RecordReadsBackWhatWasWritten) {
-  for (const Source& source : {Source{0, 0}, Source{(int64_t{1} << 31) + 7, 1700000000}}) {
+  for (const Source& source : {Source{0, 0}, Source{(int64_t{1} << 31) + 7, 1700000000},
+                               Source{5, 6, 0xfedcba9876543210}, Source{5, 6, 1}}) {
     const std::optional<Source> read = partial_copy::parseRecord(partial_copy::recordText(source));
     ASSERT_TRUE(read.has_value());
     EXPECT_EQ(*read, source);
@@ -49,8 +50,11 @@ TEST(PartialCopyTest, DamagedRecordIsNoRecord) {
   const QByteArray good = partial_copy::recordText({1000, 1700000000});
   for (const QByteArray& text :
        {QByteArray(), good.chopped(1), good.left(good.size() / 2), good + "more\n",
-        QByteArray("partial copy of -1 5\n"), QByteArray("partial copy of 1 2 3\n"),
-        QByteArray("partial copy of 1  2\n"),
+        QByteArray("partial copy of -1 5\n"), QByteArray("partial copy of 1 2 3 4\n"),
+        QByteArray("partial copy of 1 2 3\n"), QByteArray("partial copy of 1 2 0000000000000000\n"),
+        QByteArray("partial copy of 1 2 00000000000000001\n"),
+        QByteArray("partial copy of 1 2 000000000000000G\n"),
+        QByteArray("partial copy of 1 2 000000000000000A\n"), QByteArray("partial copy of 1  2\n"),
         QByteArray("partial copy of 99999999999999999999 2\n"),
         QByteArray("partial copy of 1x 2\n"), QByteArray("something else 1 2\n")}) {
     SCOPED_TRACE(text.toStdString());
@@ -76,6 +80,10 @@ const ResumeCase kResumeCases[] = {
     {"copy longer than listed", 1001, Source{1000, 77}, {1000, 77}, 1000, 0},
     {"listed smaller than the server's file now", 600, Source{1000, 77}, {1000, 77}, 500, 0},
     {"empty copy", 0, Source{1000, 77}, {1000, 77}, 1000, 0},
+    {"unchecked copy, same flow", 400, Source{1000, 77, 9}, {1000, 77, 9}, 1000, 400},
+    {"unchecked copy of another flow", 400, Source{1000, 77, 9}, {1000, 77, 10}, 1000, 0},
+    {"checked copy, unchecked now", 400, Source{1000, 77}, {1000, 77, 10}, 1000, 0},
+    {"unchecked copy, checked now", 400, Source{1000, 77, 9}, {1000, 77}, 1000, 0},
 };
 
 TEST(PartialCopyTest, FetchGoesOnOnlyFromACopyOfTheSameServerFile) {
