@@ -160,5 +160,51 @@ TEST_F(WindowTest, HandlerErrorsAreShownAndTheWindowGoesOn) {
   EXPECT_EQ(harness.shell.openedUrls.size(), 1);
 }
 
+// Each way a flow of the engine ends, as the status line shows it: the
+// engine's tests check which end a flow takes, this table what the player reads.
+TEST(FlowEndStatusTest, EachEndHasItsTextAndColour) {
+  struct EndCase {
+    FlowKind kind;
+    FlowResult result;
+    std::optional<std::pair<QColor, QString>> shown;  // nothing: the line stays as it was
+  };
+  const QString cannotConnect = "Cannot connect to patch server. Try again later.";
+  const QString noRoom =
+      "Not enough free space on the game folder's disk: %1 to download, %2 free.";
+  const EndCase cases[] = {
+      {FlowKind::Update, {FlowEnd::Done, true}, {{kWhite, "Update complete. Ready to play!"}}},
+      {FlowKind::Update, {FlowEnd::Done, false}, {{kWhite, "Game up to date. Ready to play!"}}},
+      {FlowKind::Install, {FlowEnd::Done, true}, {{kWhite, "Ready to play!"}}},
+      {FlowKind::Update, {FlowEnd::Stopped}, std::nullopt},
+      {FlowKind::Install, {FlowEnd::Stopped}, std::nullopt},
+      {FlowKind::Install, {FlowEnd::InstallDeclined}, std::nullopt},
+      {FlowKind::Update,
+       {FlowEnd::FolderBusy},
+       {{kWhite, "Another launcher is updating this game folder."}}},
+      {FlowKind::Install,
+       {FlowEnd::ProtectedFolder},
+       {{kWhite,
+         "The game cannot be installed in this folder (the root, your home folder or a system "
+         "folder). Click here to choose another."}}},
+      {FlowKind::Update, {FlowEnd::NoConnection}, {{kRed, cannotConnect}}},
+      {FlowKind::Install, {FlowEnd::NoConnection}, {{kRed, cannotConnect}}},
+      {FlowKind::Update,
+       {FlowEnd::NoRoom, false, {6291456, 3500000}},
+       {{kRed, noRoom.arg("6.3 MB", "3.5 MB")}}},
+      {FlowKind::Update,
+       {FlowEnd::NoRoom, false, {INT64_MAX, 0}},
+       {{kRed, noRoom.arg("9223372.0 TB", "0 B")}}},
+  };
+  for (const EndCase& c : cases) {
+    SCOPED_TRACE(::testing::Message() << (c.kind == FlowKind::Update ? "update, " : "install, ")
+                                      << static_cast<int>(c.result.end));
+    const std::optional<StatusLine> line = flowEndStatus(c.kind, c.result);
+    ASSERT_EQ(line.has_value(), c.shown.has_value());
+    if (!line) continue;
+    EXPECT_EQ(line->colour, c.shown->first);
+    EXPECT_EQ(line->text, c.shown->second);
+  }
+}
+
 }  // namespace
 }  // namespace quorrel::testing
