@@ -1,44 +1,31 @@
 // The patch server's manifest: verified fetches, repaired local files, signed
-// manifests and the cache of digests, through the real window against a real sshd.
-#include <QTimer>
-
+// manifests and the cache of digests, against a real sshd.
+#include "engine_harness.h"
 #include "signing_key.h"
-#include "sync_harness.h"
 
 namespace quorrel::testing {
 namespace {
 
-const QString kCannotConnect = "Cannot connect to patch server. Try again later.";
-
-void expectByteExact(const SyncHarness& sync, const Tree& tree) {
+void expectByteExact(const EngineHarness& sync, const Tree& tree) {
   for (const auto& [path, content] : tree)
     EXPECT_TRUE(readBytes(sync.local(path)) == content) << path;
 }
 
-int64_t entriesIn(const fs::path& folder) {
-  return std::distance(fs::directory_iterator(folder), fs::directory_iterator());
-}
-
-QString supportLog(SyncHarness& sync) {
-  return QString::fromStdString(readBytes(sync.harness.log.file().toStdString()));
-}
-
-class SyncManifestTest : public ::testing::Test {
+class ManifestTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SshdServer::available()) << "these tests run a real sshd and need root";
   }
 };
 
-TEST_F(SyncManifestTest, SameSizeCorruptLocalFileIsFetchedAgainAndTheFolderEndsByteExact) {
-  SyncHarness sync;
+TEST_F(ManifestTest, SameSizeCorruptLocalFileIsFetchedAgainAndTheFolderEndsByteExact) {
+  EngineHarness sync;
   const Tree tree = {{"WoW.exe", "MZ game client"},
                      {"Data/big.MPQ", randomBytes(3 * 1024 * 1024 + 3, 21)},
                      {"Data/small.MPQ", "small"}};
   serveWithManifest(sync, tree);
-  TForm1& form = sync.start("game", false);
-  sync.clickInstall();
-  ASSERT_EQ(sync.status(), "Ready to play!");
+  sync.start("game", false);
+  ASSERT_EQ(sync.install(), (FlowResult{FlowEnd::Done, true})) << sync.error.toStdString();
   expectByteExact(sync, tree);
   EXPECT_FALSE(fs::exists(sync.local(manifest::kFileName.toStdString())));
 
@@ -47,90 +34,80 @@ TEST_F(SyncManifestTest, SameSizeCorruptLocalFileIsFetchedAgainAndTheFolderEndsB
   const fs::file_time_type written = fs::last_write_time(big);
   writeBytes(big, withOneByteFlipped(tree.at("Data/big.MPQ")));
   fs::last_write_time(big, written);
-  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
 
-  EXPECT_TRUE(sync.harness.messageBox.errors.empty())
-      << sync.harness.messageBox.errorTexts().join("|").toStdString();
-  EXPECT_EQ(sync.status(), "Update complete. Ready to play!");
-  EXPECT_EQ(form.downloaded_bytes, int64_t(tree.at("Data/big.MPQ").size()));
+  EXPECT_EQ(sync.update(), (FlowResult{FlowEnd::Done, true})) << sync.error.toStdString();
+  EXPECT_EQ(sync.engine().progress().done(), int64_t(tree.at("Data/big.MPQ").size()));
   expectByteExact(sync, tree);
   EXPECT_EQ(entriesIn(sync.local("Data")), 2);
 }
 
-TEST_F(SyncManifestTest, FetchedFileThatDoesNotMatchIsFetchedOnceMoreThenRefused) {
-  SyncHarness sync;
+TEST_F(ManifestTest, FetchedFileThatDoesNotMatchIsFetchedOnceMoreThenRefused) {
+  EngineHarness sync;
   const std::string published = randomBytes(1024 * 1024, 22);
   serveWithManifest(sync, {{"WoW.exe", "MZ game client"}, {"Data/a.MPQ", published}});
   sync.serve("Data/a.MPQ", withOneByteFlipped(published));
-  TForm1& form = sync.start("game", false);
-  sync.clickInstall();
+  sync.start("game", false);
 
+  EXPECT_EQ(sync.install(), std::nullopt);
   const QString refused = "Data/a.MPQ does not match the patch server's manifest";
-  EXPECT_EQ(sync.harness.messageBox.errorTexts(), QStringList{refused + "."});
-  EXPECT_EQ(form.Memo1.count(refused + "; fetching it once more"), 1);
-  EXPECT_EQ(form.downloaded_bytes, 2 * int64_t(published.size()));
+  EXPECT_EQ(sync.error, refused);
+  EXPECT_EQ(sync.observer.lines.count(refused + "; fetching it once more"), 1)
+      << sync.observer.logText();
+  EXPECT_EQ(sync.engine().progress().done(), 2 * int64_t(published.size()));
   EXPECT_EQ(entriesIn(sync.local("Data")), 0) << "neither the file nor a partial copy stays";
-  EXPECT_FALSE(form.play->isEnabled());
-  EXPECT_TRUE(supportLog(sync).contains(refused)) << supportLog(sync).toStdString();
 }
 
 // A copy spoilt once (on the way, or by a server that was being updated) is
 // repaired by the second fetch.
-TEST_F(SyncManifestTest, CopySpoiltOnceIsRepairedByTheSecondFetch) {
-  SyncHarness sync;
+TEST_F(ManifestTest, CopySpoiltOnceIsRepairedByTheSecondFetch) {
+  EngineHarness sync;
   const std::string published = randomBytes(2 * 1024 * 1024, 23);
   const Tree tree = {{"Data/a.MPQ", published}};
   serveWithManifest(sync, tree);
   sync.serve("Data/a.MPQ", withOneByteFlipped(published));
-  TForm1& form = sync.start("game", false);
-  QTimer watcher;
-  QObject::connect(&watcher, &QTimer::timeout, [&] {
-    if (form.downloaded_bytes < int64_t(published.size())) return;
-    watcher.stop();
-    // A new file in the old one's place: the first fetch's open file keeps its bytes.
-    sync.serve("Data/a.MPQ.new", published);
-    fs::rename(sync.patchTree / "Data/a.MPQ.new", sync.patchTree / "Data/a.MPQ");
-  });
-  watcher.start(0);
-  sync.clickInstall();
+  sync.start("game", false);
+  // A new file in the old one's place: the first fetch's open file keeps its bytes.
+  sync.observer.once([&] { return sync.engine().progress().done() >= int64_t(published.size()); },
+                     [&] {
+                       sync.serve("Data/a.MPQ.new", published);
+                       fs::rename(sync.patchTree / "Data/a.MPQ.new", sync.patchTree / "Data/a.MPQ");
+                     });
 
-  EXPECT_TRUE(sync.harness.messageBox.errors.empty())
-      << sync.harness.messageBox.errorTexts().join("|").toStdString();
-  EXPECT_EQ(sync.status(), "Ready to play!");
-  EXPECT_EQ(form.Memo1.count("Data/a.MPQ does not match the patch server's manifest; fetching it "
-                             "once more"),
-            1);
-  EXPECT_EQ(form.downloaded_bytes, 2 * int64_t(published.size()));
-  EXPECT_EQ(form.progress_fg->width(), 760);
+  EXPECT_EQ(sync.install(), (FlowResult{FlowEnd::Done, true})) << sync.error.toStdString();
+  EXPECT_EQ(sync.observer.lines.count(
+                "Data/a.MPQ does not match the patch server's manifest; fetching it once more"),
+            1)
+      << sync.observer.logText();
+  EXPECT_EQ(sync.engine().progress().done(), 2 * int64_t(published.size()));
+  EXPECT_EQ(sync.engine().progress().total(), 2 * int64_t(published.size()));
   expectByteExact(sync, tree);
 }
 
-TEST_F(SyncManifestTest, FilesTheManifestDoesNotNameAreNotFetched) {
-  SyncHarness sync;
+TEST_F(ManifestTest, FilesTheManifestDoesNotNameAreNotFetched) {
+  EngineHarness sync;
   const Tree tree = {{"WoW.exe", "MZ game client"}};
   serveWithManifest(sync, tree);
   sync.serve("Data/planted.dll", "not published by the operator");
-  TForm1& form = sync.start("game", false);
-  sync.clickInstall();
+  sync.start("game", false);
 
-  EXPECT_EQ(sync.status(), "Ready to play!");
+  EXPECT_EQ(sync.install(), (FlowResult{FlowEnd::Done, true})) << sync.error.toStdString();
   expectByteExact(sync, tree);
   EXPECT_FALSE(fs::exists(sync.local("Data/planted.dll")));
-  EXPECT_TRUE(form.Memo1.contains(
+  EXPECT_TRUE(sync.observer.lines.contains(
       "Skipping Data/planted.dll: the patch server's manifest does not name it"))
-      << form.Memo1.join('\n').toStdString();
+      << sync.observer.logText();
   EXPECT_EQ(entriesIn(sync.local("")), 2) << "WoW.exe and the empty Data folder";
 }
 
 // With the digests of its files kept, a second check of an unchanged folder
 // reads none of them; a file written since is read again, alone.
-TEST_F(SyncManifestTest, SecondUpdateCheckOfAnUnchangedTreeReadsNoFile) {
-  SyncHarness sync;
+TEST_F(ManifestTest, SecondUpdateCheckOfAnUnchangedTreeReadsNoFile) {
+  EngineHarness sync;
   const Tree tree = {{"WoW.exe", "MZ game client"},
                      {"Data/a.MPQ", randomBytes(1024 * 1024, 24)},
                      {"Data/b.MPQ", randomBytes(512 * 1024, 25)}};
   serveWithManifest(sync, tree);
-  TForm1& form = sync.start("game", true);
+  sync.start("game", true);
   int64_t treeBytes = 0;
   for (const auto& [path, content] : tree) {
     writeBytes(sync.local(path), content);  // a folder the player already had
@@ -138,10 +115,9 @@ TEST_F(SyncManifestTest, SecondUpdateCheckOfAnUnchangedTreeReadsNoFile) {
   }
 
   const auto check = [&] {
-    const int64_t before = form.engine.hashedBytes();
-    QTest::mouseClick(form.startUpdate, Qt::LeftButton);
-    EXPECT_EQ(sync.status(), "Game up to date. Ready to play!");
-    return form.engine.hashedBytes() - before;
+    const int64_t before = sync.engine().hashedBytes();
+    EXPECT_EQ(sync.update(), (FlowResult{FlowEnd::Done, false})) << sync.error.toStdString();
+    return sync.engine().hashedBytes() - before;
   };
   EXPECT_EQ(check(), treeBytes);
   EXPECT_EQ(check(), 0);
@@ -157,7 +133,7 @@ struct SignedCase {
   const char* name;
   bool withKey;
   // What the server holds beside the tree, given its manifest and two keys.
-  std::function<void(SyncHarness& sync, const std::string& manifest, const SigningKey& updateKey,
+  std::function<void(EngineHarness& sync, const std::string& manifest, const SigningKey& updateKey,
                      const SigningKey& otherKey)>
       publish;
   const char* refusal;  // the log's reason; empty when the tree is accepted
@@ -172,12 +148,12 @@ const std::string kSignatureName = manifest::kSignatureFileName.toStdString();
 
 const SignedCase kSignedCases[] = {
     {"SignedByTheKey", true,
-     [](SyncHarness& sync, const std::string& text, const SigningKey& key, const SigningKey&) {
+     [](EngineHarness& sync, const std::string& text, const SigningKey& key, const SigningKey&) {
        sync.serve(kSignatureName, key.signatureFile(text));
      },
      ""},
     {"OneByteFlipped", true,
-     [](SyncHarness& sync, const std::string& text, const SigningKey& key, const SigningKey&) {
+     [](EngineHarness& sync, const std::string& text, const SigningKey& key, const SigningKey&) {
        sync.serve(kSignatureName, key.signatureFile(text));
        std::string tampered = text;
        tampered[tampered.find('\n') + 1] ^= 0x01;  // a digit of the first digest: still a manifest
@@ -185,58 +161,55 @@ const SignedCase kSignedCases[] = {
      },
      "The patch server's manifest is refused: the signature does not match the manifest"},
     {"SignedByAnotherKey", true,
-     [](SyncHarness& sync, const std::string& text, const SigningKey&, const SigningKey& other) {
+     [](EngineHarness& sync, const std::string& text, const SigningKey&, const SigningKey& other) {
        sync.serve(kSignatureName, other.signatureFile(text));
      },
      "The patch server's manifest is refused: the signature does not match the manifest"},
     {"NotSigned", true,
-     [](SyncHarness&, const std::string&, const SigningKey&, const SigningKey&) {},
+     [](EngineHarness&, const std::string&, const SigningKey&, const SigningKey&) {},
      "The patch server's manifest is not signed"},
     {"SignatureNotInBase64", true,
-     [](SyncHarness& sync, const std::string&, const SigningKey&, const SigningKey&) {
+     [](EngineHarness& sync, const std::string&, const SigningKey&, const SigningKey&) {
        sync.serve(kSignatureName, "not a signature\n");
      },
      "The patch server's manifest is refused: the signature is not 64 bytes in base64"},
     {"NoManifestWithAKey", true,
-     [](SyncHarness& sync, const std::string&, const SigningKey&, const SigningKey&) {
+     [](EngineHarness& sync, const std::string&, const SigningKey&, const SigningKey&) {
        fs::remove(sync.patchTree / kManifestName);
      },
      ""},
     {"UnsignedWithoutAKey", false,
-     [](SyncHarness&, const std::string&, const SigningKey&, const SigningKey&) {}, ""},
+     [](EngineHarness&, const std::string&, const SigningKey&, const SigningKey&) {}, ""},
     {"UnreadableWithoutAKey", false,
-     [](SyncHarness& sync, const std::string&, const SigningKey&, const SigningKey&) {
+     [](EngineHarness& sync, const std::string&, const SigningKey&, const SigningKey&) {
        sync.serve(kManifestName, "quorrel-manifest 1\n../../etc/passwd\n");
      },
      "Line 2 of the manifest: not a digest, a size and a path"},
 };
 
-class SignedManifestTest : public SyncManifestTest,
-                           public ::testing::WithParamInterface<SignedCase> {};
+class SignedManifestTest : public ManifestTest, public ::testing::WithParamInterface<SignedCase> {};
 
 TEST_P(SignedManifestTest, IsTrustedOnlyWithTheUpdateKeysSignature) {
-  SyncHarness sync;
+  EngineHarness sync;
   const SigningKey updateKey;
   const SigningKey otherKey;
   const Tree tree = {{"WoW.exe", "MZ game client"}, {"Data/a.MPQ", "patch"}};
   const std::string text = serveWithManifest(sync, tree);
   GetParam().publish(sync, text, updateKey, otherKey);
-  if (GetParam().withKey) sync.harness.config().updatePublicKey = updateKey.publicKey();
-  TForm1& form = sync.start("game", false);
-  sync.clickInstall();
+  if (GetParam().withKey) sync.config.updatePublicKey = updateKey.publicKey();
+  sync.start("game", false);
+  const std::optional<FlowResult> result = sync.install();
 
   const QString refusal = QString::fromUtf8(GetParam().refusal);
   if (refusal.isEmpty()) {
-    EXPECT_EQ(sync.status(), "Ready to play!");
+    EXPECT_EQ(result, (FlowResult{FlowEnd::Done, true})) << sync.error.toStdString();
     expectByteExact(sync, tree);
     return;
   }
-  EXPECT_EQ(sync.status(), kCannotConnect);
-  EXPECT_EQ(form.connstatus->fontColor(), kRed);
-  EXPECT_TRUE(sync.harness.messageBox.errors.empty());
+  EXPECT_EQ(result, FlowResult{FlowEnd::NoConnection}) << sync.error.toStdString();
   EXPECT_FALSE(fs::exists(sync.local("WoW.exe")));
   EXPECT_FALSE(fs::exists(sync.local("Data/a.MPQ")));
-  EXPECT_TRUE(supportLog(sync).contains(" " + refusal + "\n")) << supportLog(sync).toStdString();
+  EXPECT_TRUE(sync.observer.lines.contains(refusal)) << sync.observer.logText();
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SignedManifestTest, ::testing::ValuesIn(kSignedCases),
