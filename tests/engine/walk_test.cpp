@@ -139,6 +139,7 @@ struct SizeCase {
   const char* mode;
   const char* file;
   QString error;
+  friend void PrintTo(const SizeCase& c, std::ostream* out) { *out << c.mode; }
 };
 
 class ListedSizeTest : public HostileServerTest, public ::testing::WithParamInterface<SizeCase> {};
@@ -227,6 +228,7 @@ struct WalkBoundCase {
   // Sets a bound low, or moves the clock on once the walk is under way.
   std::function<void(EngineHarness&)> limit;
   QString bound;
+  friend void PrintTo(const WalkBoundCase& c, std::ostream* out) { *out << c.name; }
 };
 
 class WalkBoundTest : public HostileServerTest,
@@ -293,6 +295,7 @@ TEST_F(HostileServerTest, EndlessTreeStopsAtTheDepthBound) {
 struct StopCase {
   const char* mode;
   std::function<bool(const TreeWalk&)> underWay;
+  friend void PrintTo(const StopCase& c, std::ostream* out) { *out << c.mode; }
 };
 
 class StopDuringWalkTest : public HostileServerTest,
