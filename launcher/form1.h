@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCheckBox>
+#include <QColor>
 #include <QPushButton>
 #include <QStringList>
 #include <QTimer>
@@ -29,6 +30,16 @@ struct TFolderDialog {
   QString title;
   QString fileName;
 };
+
+// A text of the status line, in its colour.
+struct StatusLine {
+  QColor colour;
+  QString text;
+};
+
+// What the status line says once a flow has ended as `result`; nothing when
+// that end leaves it as it was (the player stopped the flow, or declined it).
+std::optional<StatusLine> flowEndStatus(FlowKind kind, const FlowResult& result);
 
 // The launcher's one window. Its controls, its state and its handlers are
 // public so that the tests reach them by their names. The flows are the
@@ -160,7 +171,6 @@ class TForm1 : public QWidget {
   void runFlow(FlowKind kind);
   void showFlowEnd(FlowKind kind, const FlowResult& result);
   void finishFlow(FlowKind kind, bool changed);
-  static QString refusalText(FlowKind kind, const ReleaseRefusal& refusal);
   void showProgress(const FlowProgress& progress);
   void showProtectedFolderStatus();
   // Play on top of Install, enabled or not.

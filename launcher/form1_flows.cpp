@@ -6,6 +6,7 @@
 
 #include "colours.h"
 #include "form1.h"
+#include "transfer_rate.h"
 
 namespace quorrel {
 
@@ -39,47 +40,10 @@ void TForm1::runFlow(FlowKind kind) {
   showFlowEnd(kind, result);
 }
 
-// The update leaves the game as it is, to be started, whatever kept it from
-// its end; a flow the player stopped reports nothing.
-void TForm1::showFlowEnd(FlowKind kind, const FlowResult& result) {
-  const bool update = kind == FlowKind::Update;
-  switch (result.end) {
-    case FlowEnd::Done:
-      finishFlow(kind, result.changed);
-      return;
-    case FlowEnd::Stopped:
-    case FlowEnd::InstallDeclined:
-      return;
-    case FlowEnd::FolderBusy:
-      setStatus(kWhite, QStringLiteral("Another launcher is updating this game folder."));
-      break;
-    case FlowEnd::ProtectedFolder:
-      showProtectedFolderStatus();
-      break;
-    case FlowEnd::NoConnection:
-      setStatus(kRed, QStringLiteral("Cannot connect to patch server. Try again later."));
-      // The end state belongs to the folder the flow worked in; when the
-      // player has chosen another meanwhile, that one is checked instead.
-      if (wow_path != flowFolder_) {
-        WoWFolderCheck();
-        return;
-      }
-      break;
-    case FlowEnd::Untrusted:
-      setStatus(kRed, refusalText(kind, result.refusal));
-      break;
-    case FlowEnd::NoRoom:
-      setStatus(kRed, QStringLiteral("Not enough free space on the game folder's disk: %1 to "
-                                     "download, %2 free.")
-                          .arg(byteCountText(result.shortfall.needed),
-                               byteCountText(result.shortfall.free)));
-      break;
-  }
-  if (update) showPlay(true);
-}
+namespace {
 
 // Short enough for the status line; the support log has the whole reason.
-QString TForm1::refusalText(FlowKind kind, const ReleaseRefusal& refusal) {
+QString refusalText(FlowKind kind, const ReleaseRefusal& refusal) {
   const QString refused = kind == FlowKind::Update ? QStringLiteral("Update refused: ")
                                                    : QStringLiteral("Install refused: ");
   switch (refusal.reason) {
@@ -104,6 +68,68 @@ QString TForm1::refusalText(FlowKind kind, const ReleaseRefusal& refusal) {
   return refused;
 }
 
+}  // namespace
+
+std::optional<StatusLine> flowEndStatus(FlowKind kind, const FlowResult& result) {
+  switch (result.end) {
+    case FlowEnd::Done:
+      if (kind == FlowKind::Install) return StatusLine{kWhite, QStringLiteral("Ready to play!")};
+      return StatusLine{kWhite, result.changed ? QStringLiteral("Update complete. Ready to play!")
+                                               : QStringLiteral("Game up to date. Ready to play!")};
+    case FlowEnd::Stopped:
+    case FlowEnd::InstallDeclined:
+      return std::nullopt;
+    case FlowEnd::FolderBusy:
+      return StatusLine{kWhite, QStringLiteral("Another launcher is updating this game folder.")};
+    case FlowEnd::ProtectedFolder:
+      return StatusLine{kWhite, QStringLiteral("The game cannot be installed in this folder (the "
+                                               "root, your home folder or a system folder). "
+                                               "Click here to choose another.")};
+    case FlowEnd::NoConnection:
+      return StatusLine{kRed, QStringLiteral("Cannot connect to patch server. Try again later.")};
+    case FlowEnd::NoRoom:
+      return StatusLine{kRed, QStringLiteral("Not enough free space on the game folder's disk: "
+                                             "%1 to download, %2 free.")
+                                  .arg(byteCountText(result.shortfall.needed),
+                                       byteCountText(result.shortfall.free))};
+    case FlowEnd::Untrusted:
+      return StatusLine{kRed, refusalText(kind, result.refusal)};
+  }
+  return std::nullopt;
+}
+
+// The update leaves the game as it is, to be started, whatever kept it from
+// its end; a flow the player stopped reports nothing.
+void TForm1::showFlowEnd(FlowKind kind, const FlowResult& result) {
+  const std::optional<StatusLine> status = flowEndStatus(kind, result);
+  switch (result.end) {
+    case FlowEnd::Done:
+      finishFlow(kind, result.changed);
+      return;
+    case FlowEnd::Stopped:
+    case FlowEnd::InstallDeclined:
+      return;
+    case FlowEnd::ProtectedFolder:
+      showProtectedFolderStatus();
+      break;
+    case FlowEnd::NoConnection:
+      setStatus(status->colour, status->text);
+      // The end state belongs to the folder the flow worked in; when the
+      // player has chosen another meanwhile, that one is checked instead.
+      if (wow_path != flowFolder_) {
+        WoWFolderCheck();
+        return;
+      }
+      break;
+    case FlowEnd::FolderBusy:
+    case FlowEnd::NoRoom:
+    case FlowEnd::Untrusted:
+      setStatus(status->colour, status->text);
+      break;
+  }
+  if (kind == FlowKind::Update) showPlay(true);
+}
+
 void TForm1::finishFlow(FlowKind kind, bool changed) {
   customProgressBar(100);
   if (wow_path != flowFolder_) {
@@ -111,13 +137,13 @@ void TForm1::finishFlow(FlowKind kind, bool changed) {
     return;
   }
   showPlay(true);
+  const StatusLine status = *flowEndStatus(kind, {FlowEnd::Done, changed});
   if (kind == FlowKind::Update) {
-    setStatus(kWhite, changed ? QStringLiteral("Update complete. Ready to play!")
-                              : QStringLiteral("Game up to date. Ready to play!"));
+    setStatus(status.colour, status.text);
     return;
   }
   install->setEnabled(false);
-  setStatus(kWhite, QStringLiteral("Ready to play!"));
+  setStatus(status.colour, status.text);
   QCoreApplication::processEvents();
 }
 

@@ -82,9 +82,8 @@ void TForm1::WoWFolderCheck() {
 
 void TForm1::showProtectedFolderStatus() {
   connstatus->setCursor(Qt::PointingHandCursor);
-  setStatus(kWhite, QStringLiteral("The game cannot be installed in this folder (the root, your "
-                                   "home folder or a system folder). Click here to choose "
-                                   "another."));
+  const StatusLine status = *flowEndStatus(FlowKind::Update, {FlowEnd::ProtectedFolder});
+  setStatus(status.colour, status.text);
 }
 
 void TForm1::showPlay(bool enabled) {

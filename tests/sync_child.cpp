@@ -1,11 +1,5 @@
 // A launcher in a process of its own, for tests that end it from outside.
 //
-//   sync_child install-until-killed HOST PORT REMOTE_ROOT GAME_FOLDER DATA_HOME SPEED_LIMIT
-//     The real window installs the game from a patch server into a folder and
-//     goes on until the test kills it, so none of its clean-up runs. It ends by
-//     itself only when the install ends, with 1 and what the window showed:
-//     the test meant to kill it before that.
-//
 //   sync_child until-signal STATE HOST PORT REMOTE_ROOT GAME_FOLDER DATA_HOME
 //     The launcher with the system's own application, message boxes and
 //     dialogs runs its message loop until a signal ends it. STATE is where it
@@ -14,8 +8,7 @@
 //     (an error box of the start-up, open over the window). It prints "ready"
 //     once there.
 //
-// DATA_HOME is where the host key is remembered, SPEED_LIMIT the player's cap
-// in KiB/s (0: none).
+// DATA_HOME is where the host key is remembered.
 #include <sys/prctl.h>
 
 #include <QApplication>
@@ -29,21 +22,6 @@
 
 namespace quorrel::testing {
 namespace {
-
-int installUntilKilled(char** argv) {
-  rememberHostKeysIn(argv[5]);
-  FormHarness harness;
-  usePatchServer(harness, argv[1], std::stoi(argv[2]));
-  harness.storeSetting("SpeedLimit", QString::fromLocal8Bit(argv[6]));
-  TForm1& form =
-      startOnGameFolder(harness, QString::fromLocal8Bit(argv[4]), QString::fromLocal8Bit(argv[3]));
-  clickInstall(form);
-  std::cerr << "sync_child: the install ended before the process was killed: "
-            << form.connstatus->text().toStdString() << '\n'
-            << harness.messageBox.errorTexts().join('\n').toStdString() << '\n'
-            << form.Memo1.join('\n').toStdString() << '\n';
-  return 1;
-}
 
 void sayReady() {
   std::cout << "ready" << std::endl;
@@ -96,10 +74,8 @@ int untilSignal(QApplication& app, char** argv) {
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
-  if (!(mode == "install-until-killed" && argc == 8) && !(mode == "until-signal" && argc == 8)) {
-    std::cerr << "usage: sync_child install-until-killed HOST PORT REMOTE_ROOT GAME_FOLDER "
-                 "DATA_HOME SPEED_LIMIT\n"
-                 "       sync_child until-signal STATE HOST PORT REMOTE_ROOT GAME_FOLDER "
+  if (!(mode == "until-signal" && argc == 8)) {
+    std::cerr << "usage: sync_child until-signal STATE HOST PORT REMOTE_ROOT GAME_FOLDER "
                  "DATA_HOME\n";
     return 2;
   }
@@ -108,6 +84,5 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   quorrel::registerBundledFonts();
-  if (mode == "until-signal") return quorrel::testing::untilSignal(app, argv);
-  return quorrel::testing::installUntilKilled(argv + 1);
+  return quorrel::testing::untilSignal(app, argv);
 }

@@ -1,6 +1,7 @@
 // The window's layout, progress bar, links, hover, dragging and closing.
 #include <QEnterEvent>
 #include <QTest>
+#include <QTimeZone>
 
 #include "form_harness.h"
 
@@ -158,6 +159,81 @@ TEST_F(WindowTest, HandlerErrorsAreShownAndTheWindowGoesOn) {
   EXPECT_EQ(harness.messageBox.errors.size(), 2u);
   QTest::mouseClick(harness.form().link_website, Qt::LeftButton);
   EXPECT_EQ(harness.shell.openedUrls.size(), 1);
+}
+
+// Each way a flow of the engine ends, as the status line shows it: the
+// engine's tests check which end a flow takes, this table what the player reads.
+using Reason = ReleaseRefusal::Reason;
+
+FlowResult untrusted(const ReleaseRefusal& refusal) {
+  return {.end = FlowEnd::Untrusted, .refusal = refusal};
+}
+
+TEST(FlowEndStatusTest, EachEndHasItsTextAndColour) {
+  struct EndCase {
+    FlowKind kind;
+    FlowResult result;
+    std::optional<std::pair<QColor, QString>> shown;  // nothing: the line stays as it was
+  };
+  const QString cannotConnect = "Cannot connect to patch server. Try again later.";
+  const QString noRoom =
+      "Not enough free space on the game folder's disk: %1 to download, %2 free.";
+  const EndCase cases[] = {
+      {FlowKind::Update, {FlowEnd::Done, true}, {{kWhite, "Update complete. Ready to play!"}}},
+      {FlowKind::Update, {FlowEnd::Done, false}, {{kWhite, "Game up to date. Ready to play!"}}},
+      {FlowKind::Install, {FlowEnd::Done, true}, {{kWhite, "Ready to play!"}}},
+      {FlowKind::Update, {FlowEnd::Stopped}, std::nullopt},
+      {FlowKind::Install, {FlowEnd::Stopped}, std::nullopt},
+      {FlowKind::Install, {FlowEnd::InstallDeclined}, std::nullopt},
+      {FlowKind::Update,
+       {FlowEnd::FolderBusy},
+       {{kWhite, "Another launcher is updating this game folder."}}},
+      {FlowKind::Install,
+       {FlowEnd::ProtectedFolder},
+       {{kWhite,
+         "The game cannot be installed in this folder (the root, your home folder or a system "
+         "folder). Click here to choose another."}}},
+      {FlowKind::Update, {FlowEnd::NoConnection}, {{kRed, cannotConnect}}},
+      {FlowKind::Install, {FlowEnd::NoConnection}, {{kRed, cannotConnect}}},
+      {FlowKind::Update,
+       {FlowEnd::NoRoom, false, {6291456, 3500000}},
+       {{kRed, noRoom.arg("6.3 MB", "3.5 MB")}}},
+      {FlowKind::Update,
+       {FlowEnd::NoRoom, false, {INT64_MAX, 0}},
+       {{kRed, noRoom.arg("9223372.0 TB", "0 B")}}},
+      {FlowKind::Update,
+       untrusted({.reason = Reason::Unsigned}),
+       {{kRed, "Update refused: the patch server's files are not signed."}}},
+      {FlowKind::Install,
+       untrusted({.reason = Reason::Unsigned}),
+       {{kRed, "Install refused: the patch server's files are not signed."}}},
+      {FlowKind::Update,
+       untrusted({.reason = Reason::Unreadable}),
+       {{kRed, "Update refused: the patch server's manifest cannot be read."}}},
+      {FlowKind::Update,
+       untrusted({.reason = Reason::NoRelease}),
+       {{kRed, "Update refused: the patch server's manifest names no release."}}},
+      {FlowKind::Update,
+       untrusted({.reason = Reason::Older, .release = 4, .accepted = 12}),
+       {{kRed, "Update refused: release 4 is older than release 12, installed before."}}},
+      {FlowKind::Update,
+       untrusted({.reason = Reason::Expired,
+                  .release = 9,
+                  .expired = QDateTime(QDate(2027, 1, 31), QTime(12, 30), QTimeZone::utc())}),
+       {{kRed, "Update refused: release 9 expired on 2027-01-31 12:30 UTC."}}},
+      {FlowKind::Update,
+       untrusted({.reason = Reason::Incomplete, .release = 3}),
+       {{kRed, "Update refused: the patch server does not serve all of release 3."}}},
+  };
+  for (const EndCase& c : cases) {
+    SCOPED_TRACE(::testing::Message() << (c.kind == FlowKind::Update ? "update, " : "install, ")
+                                      << static_cast<int>(c.result.end));
+    const std::optional<StatusLine> line = flowEndStatus(c.kind, c.result);
+    ASSERT_EQ(line.has_value(), c.shown.has_value());
+    if (!line) continue;
+    EXPECT_EQ(line->colour, c.shown->first);
+    EXPECT_EQ(line->text, c.shown->second);
+  }
 }
 
 }  // namespace

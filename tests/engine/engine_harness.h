@@ -5,7 +5,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -27,13 +29,41 @@ inline void PrintTo(FlowEnd end, std::ostream* out) {
   *out << kNames[static_cast<int>(end)];
 }
 
+// A flow's result as the tests compare and print it.
+inline bool operator==(const FlowResult& a, const FlowResult& b) {
+  return a.end == b.end && a.changed == b.changed && a.shortfall.needed == b.shortfall.needed &&
+         a.shortfall.free == b.shortfall.free;
+}
+
+inline void PrintTo(const FlowResult& result, std::ostream* out) {
+  PrintTo(result.end, out);
+  if (result.end == FlowEnd::Done) *out << (result.changed ? ", changed" : ", unchanged");
+  if (result.end == FlowEnd::NoRoom)
+    *out << ", " << result.shortfall.needed << " bytes needed, " << result.shortfall.free
+         << " free";
+}
+
 namespace testing {
+
+// A wait before a try after a lost connection: try `attempt` of `tries`, after `wait`.
+struct Retry {
+  size_t attempt = 0;
+  size_t tries = 0;
+  std::chrono::seconds wait{0};
+  bool operator==(const Retry&) const = default;
+};
+
+inline void PrintTo(const Retry& retry, std::ostream* out) {
+  *out << "try " << retry.attempt << " of " << retry.tries << " after " << retry.wait.count()
+       << " s";
+}
 
 // Records what the engine reports, and answers what it asks as the test set.
 struct RecordingObserver : SyncObserver {
-  QStringList lines;                        // the support log
-  QStringList filesStarted;                 // the relative path of each try's file
-  std::vector<std::chrono::seconds> waits;  // before the tries after a lost connection
+  QStringList lines;         // the support log
+  QStringList fileList;      // the walk's, once it has listed the whole tree
+  QStringList filesStarted;  // the relative path of each try's file
+  std::vector<Retry> retries;
   int turns = 0;
   bool installIntoFilesAllowed = true;
   QStringList askedAbout;
@@ -42,9 +72,16 @@ struct RecordingObserver : SyncObserver {
   std::function<void()> onTurn;
   std::function<void(const FlowProgress&)> onProgress;
 
+  // Runs `act` once, at the first turn or block at which `condition` holds:
+  // in the middle of a flow. Any number may wait at once.
+  void once(std::function<bool()> condition, std::function<void()> act) {
+    pending_.push_back({std::move(condition), std::move(act)});
+  }
+
   void yield() override {
     ++turns;
     if (onTurn) onTurn();
+    runDue();
   }
   void log(const QString& line) override { lines << line; }
   bool mayInstallInto(const QString& folder) override {
@@ -53,18 +90,41 @@ struct RecordingObserver : SyncObserver {
   }
   void connecting(FlowKind) override {}
   void listed(FlowKind, fxp_names*) override { yield(); }
-  void walked(FlowKind, const QStringList&) override {}
+  void walked(FlowKind, const QStringList& list) override { fileList = list; }
   void fetchingBegins(const FlowProgress&) override {}
   void fileStarted(FlowKind, const FileToSync& file) override { filesStarted << file.relativePath; }
   void progressed(const FlowProgress& progress) override {
     if (onProgress) onProgress(progress);
+    runDue();
   }
-  void retryWaits(size_t, size_t, std::chrono::seconds wait) override { waits.push_back(wait); }
+  void retryWaits(size_t attempt, size_t tries, std::chrono::seconds wait) override {
+    retries.push_back({attempt, tries, wait});
+  }
 
   bool logHas(const QString& text) const {
     return std::any_of(lines.begin(), lines.end(),
                        [&](const QString& line) { return line.contains(text); });
   }
+  // The log for a failure's message.
+  std::string logText() const { return lines.join('\n').toStdString(); }
+
+ private:
+  struct Pending {
+    std::function<bool()> condition;
+    std::function<void()> act;
+  };
+  void runDue() {
+    for (size_t i = 0; i < pending_.size();) {
+      if (!pending_[i].condition()) {
+        ++i;
+        continue;
+      }
+      const std::function<void()> act = std::move(pending_[i].act);
+      pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(i));
+      act();
+    }
+  }
+  std::vector<Pending> pending_;
 };
 
 // The engine without a window against a real sshd that serves a patch tree,
@@ -86,18 +146,21 @@ class EngineHarness {
   SyncEngine& engine() {
     if (!engine_)
       engine_.emplace(config,
-                      EngineServices{QsshlibBinding::instance(), sleeper, clock,
-                                     root_.filePath("state/Quorrel")},
+                      EngineServices{QsshlibBinding::instance(), sleeper, clock, stateFolder()},
                       observer);
     return *engine_;
   }
 
   // A game folder below the test's folder, with a WoW.exe file when `withGame`:
-  // the folder of the flows from now on.
+  // the folder of the flows from now on. As a launcher started anew on it,
+  // with an engine of its own and nothing reported yet; the sleeper, the
+  // clock and the settings stay the test's.
   void start(const QString& name, bool withGame) {
     game = QDir::toNativeSeparators(root_.filePath(name));
     QDir().mkpath(game);
     if (withGame) writeBytes(local("WoW.exe"), "");
+    engine_.reset();
+    observer = RecordingObserver();
   }
   std::optional<FlowResult> update() { return run(FlowKind::Update); }
   std::optional<FlowResult> install() { return run(FlowKind::Install); }
@@ -123,6 +186,8 @@ class EngineHarness {
     server.chownToUser(server.dataDir());
   }
   QString stateFolder() const { return root_.filePath("state/Quorrel"); }
+  // A path below the test's folder, beside the game folder.
+  QString path(const QString& name) const { return root_.filePath(name); }
 
   SshdServer server;
   fs::path patchTree;

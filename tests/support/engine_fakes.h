@@ -25,4 +25,13 @@ struct FakeSleeper : Sleeper {
   }
 };
 
+// The time a flow waited before its tries after a lost connection: all but
+// the pauses before each fetch.
+inline std::chrono::milliseconds retryWaitTime(const FakeSleeper& sleeper) {
+  std::chrono::milliseconds sum{0};
+  for (const std::chrono::milliseconds slept : sleeper.sleeps)
+    if (slept != std::chrono::milliseconds(250)) sum += slept;
+  return sum;
+}
+
 }  // namespace quorrel::testing

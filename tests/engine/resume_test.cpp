@@ -1,21 +1,22 @@
 // Fetches that stop and go on: a lost connection is tried again and the file
 // resumed from its partial copy, also in a later run of the launcher, and
 // checked against the manifest over the whole file.
-#include <sys/stat.h>
-
 #include <QProcess>
-#include <QTimer>
-#include <csignal>
+#include <algorithm>
 #include <map>
-#include <sstream>
 
+#ifndef _WIN32
+#include <csignal>
+#endif
+
+#include "engine_harness.h"
 #include "partial_copy.h"
-#include "sync_harness.h"
 
 namespace quorrel::testing {
 namespace {
 
 using std::chrono::milliseconds;
+using std::chrono::seconds;
 
 class ResumeTest : public ::testing::Test {
  protected:
@@ -24,140 +25,56 @@ class ResumeTest : public ::testing::Test {
   }
 };
 
-// Runs `act` once from the window's event loop, as soon as `condition` holds:
-// in the middle of a flow, since a flow gives the window its turn.
-void once(QTimer& watcher, std::function<bool()> condition, std::function<void()> act) {
-  QObject::connect(&watcher, &QTimer::timeout, [&watcher, condition, act] {
-    if (!condition()) return;
-    watcher.stop();
-    act();
-  });
-  watcher.start(0);
-}
-
-// The flow's pauses, through which the test acts while the flow waits.
-struct HookedSleeper : FakeSleeper {
-  // The time the flow waited before its tries: all but the pauses before each fetch.
-  milliseconds retryWaits() const {
-    milliseconds sum{0};
-    for (const milliseconds slept : sleeps)
-      if (slept != milliseconds(250)) sum += slept;
-    return sum;
-  }
-};
-
-QString logOf(const TForm1& form) {
-  return form.Memo1.join('\n');
-}
-
-// The bytes that came from the server in the flow's tries, as the flow counts them.
-int64_t fetchedBytes(const TForm1& form) {
-  for (const QString& line : form.Memo1)
-    if (line.startsWith("Fetched ")) return line.section(' ', 1, 1).toLongLong();
-  ADD_FAILURE() << "no count of fetched bytes in the log:\n" << logOf(form).toStdString();
-  return -1;
-}
-
-// Where the flow went on with `relative`, or -1 when it fetched it from the start.
-int64_t resumedAt(const TForm1& form, const QString& relative) {
-  const QString prefix = "Going on with " + relative + " at byte ";
-  for (const QString& line : form.Memo1)
-    if (line.startsWith(prefix)) return line.mid(prefix.size()).section(' ', 0, 0).toLongLong();
-  return -1;
-}
-
-fs::path copyOf(const SyncHarness& sync, const std::string& relative) {
-  const fs::path target = sync.local(relative);
-  return target.parent_path() /
-         partial_copy::copyName(QByteArray::fromStdString(target.filename().string()))
-             .toStdString();
-}
-
-fs::path recordOf(const SyncHarness& sync, const std::string& relative) {
-  const fs::path target = sync.local(relative);
-  return target.parent_path() /
-         partial_copy::recordName(QByteArray::fromStdString(target.filename().string()))
-             .toStdString();
-}
-
-// The game folder's entries that are partial copies or their records.
-std::vector<std::string> partialCopiesIn(const fs::path& folder) {
-  std::vector<std::string> found;
-  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder))
-    if (partial_copy::isPartialCopyName(
-            QByteArray::fromStdString(entry.path().filename().string())))
-      found.push_back(entry.path().string());
-  return found;
-}
-
-// The size and time that the server's own system gives the file.
-partial_copy::Source serverVersion(const SyncHarness& sync, const std::string& relative) {
-  const CommandResult stat =
-      runCommand({"stat", "-c", "%s %Y", (sync.patchTree / relative).string()});
-  EXPECT_EQ(stat.exitCode, 0) << stat.err;
-  int64_t size = -1;
-  int64_t modified = -1;
-  std::istringstream(stat.out) >> size >> modified;
-  return {size, modified};
+// The flow under way is stopped, as a close stops it, once the first bytes
+// of its file have arrived.
+void stopAtTheFirstBlock(EngineHarness& sync) {
+  sync.observer.once([&sync] { return sync.engine().progress().done() > 0; },
+                     [&sync] { sync.engine().stop(); });
 }
 
 // The server crashes in the middle of a large file and is back for the third
 // try: the flow waits, connects again, and fetches only the rest of the file.
 TEST_F(ResumeTest, ServerBackAfterACrashGetsOnlyTheRestOfTheFileFetched) {
-  SyncHarness sync;
+  EngineHarness sync;
   const std::string content = randomBytes(48 * 1024 * 1024, 21);
   const auto size = static_cast<int64_t>(content.size());
   sync.serve("Data/big.MPQ", content);
-  HookedSleeper sleeper;
-  sync.harness.windowSleeper = &sleeper;
-  TForm1& form = sync.start("game", false);
-  QTimer crash;
-  once(
-      crash, [&] { return form.downloaded_bytes > size / 3; }, [&] { sync.server.stop(); });
-  sleeper.onSleep = [&] {
-    if (!sync.server.running() && sync.status().contains("(try 3 of 4)")) sync.server.restart();
-  };
+  sync.start("game", false);
   std::vector<int64_t> done;
-  QTimer sampler;
-  QObject::connect(&sampler, &QTimer::timeout, [&] { done.push_back(form.downloaded_bytes); });
-  sampler.start(0);
-  sync.clickInstall();
-  sampler.stop();
+  sync.observer.onProgress = [&](const FlowProgress& progress) { done.push_back(progress.done()); };
+  sync.observer.once([&] { return sync.engine().progress().done() > size / 3; },
+                     [&] { sync.server.stop(); });
+  sync.sleeper.onSleep = [&] {
+    if (!sync.server.running() && sync.observer.retries.size() == 2) sync.server.restart();
+  };
 
-  EXPECT_TRUE(sync.harness.messageBox.errors.empty())
-      << sync.harness.messageBox.errorTexts().join('|').toStdString();
-  EXPECT_EQ(sync.status(), "Ready to play!");
+  EXPECT_EQ(sync.install(), (FlowResult{FlowEnd::Done, true})) << sync.error.toStdString();
   EXPECT_TRUE(readBytes(sync.local("Data/big.MPQ")) == content);
-  const QString log = logOf(form);
-  EXPECT_TRUE(log.contains("Connection lost; trying again in 2 s (try 2 of 4)"))
-      << log.toStdString();
-  EXPECT_TRUE(log.contains("Connection lost; trying again in 5 s (try 3 of 4)"));
-  EXPECT_FALSE(log.contains("(try 4 of 4)"));
-  EXPECT_EQ(sleeper.retryWaits(), milliseconds(2000 + 5000));
-  EXPECT_GT(resumedAt(form, "Data/big.MPQ"), size / 3);
+  EXPECT_EQ(sync.observer.retries, (std::vector<Retry>{{2, 4, seconds(2)}, {3, 4, seconds(5)}}))
+      << sync.observer.logText();
+  EXPECT_EQ(retryWaitTime(sync.sleeper), milliseconds(2000 + 5000));
+  EXPECT_GT(resumedAt(sync.observer.lines, "Data/big.MPQ"), size / 3);
   // The bytes before the crash are not fetched again.
-  EXPECT_GE(fetchedBytes(form), size);
-  EXPECT_LE(fetchedBytes(form), size + size / 100);
-  // The bar never went back, and ends at the file's size.
+  const FlowProgress& progress = sync.engine().progress();
+  EXPECT_GE(progress.fetched(), size);
+  EXPECT_LE(progress.fetched(), size + size / 100);
+  // The bytes done never went back, and end at the file's size.
   EXPECT_TRUE(std::is_sorted(done.begin(), done.end()));
-  EXPECT_EQ(form.downloaded_bytes, size);
+  EXPECT_EQ(progress.done(), size);
+  EXPECT_EQ(progress.total(), size);
   EXPECT_TRUE(partialCopiesIn(sync.local("")).empty());
 }
 
 // A launcher closed (or killed) in the middle of a file leaves its partial
 // copy; started again, it fetches only the rest.
 TEST_F(ResumeTest, InstallStoppedInTheMiddleOfAFileGoesOnFromItsPartialCopyNextTime) {
-  SyncHarness sync;
+  EngineHarness sync;
   const std::string content = randomBytes(24 * 1024 * 1024, 22);
   const auto size = static_cast<int64_t>(content.size());
   sync.serve("big.MPQ", content);
-  TForm1& first = sync.start("game", false);
-  QTimer closer;
-  once(
-      closer, [&] { return first.downloaded_bytes > 0; }, [&] { first.exit->click(); });
-  sync.clickInstall();
-  ASSERT_EQ(sync.harness.application.quitRequests, 1);
-  EXPECT_TRUE(sync.harness.messageBox.errors.empty());
+  sync.start("game", false);
+  stopAtTheFirstBlock(sync);
+  ASSERT_EQ(sync.install(), FlowResult{FlowEnd::Stopped}) << sync.error.toStdString();
 
   EXPECT_FALSE(fs::exists(sync.local("big.MPQ")));
   const fs::path copy = copyOf(sync, "big.MPQ");
@@ -168,15 +85,14 @@ TEST_F(ResumeTest, InstallStoppedInTheMiddleOfAFileGoesOnFromItsPartialCopyNextT
   EXPECT_TRUE(readBytes(copy) == content.substr(0, kept));
   EXPECT_TRUE(fs::exists(recordOf(sync, "big.MPQ")));
 
-  TForm1& second = sync.start("game", false);  // the launcher started again
-  sync.clickInstall();
+  sync.start("game", false);  // the launcher started again
+  EXPECT_EQ(sync.install(), (FlowResult{FlowEnd::Done, true})) << sync.error.toStdString();
 
-  EXPECT_EQ(sync.status(), "Ready to play!");
-  EXPECT_TRUE(sync.harness.messageBox.questions.empty()) << "a partial copy is no player's file";
+  EXPECT_TRUE(sync.observer.askedAbout.empty()) << "a partial copy is no player's file";
   EXPECT_TRUE(readBytes(sync.local("big.MPQ")) == content);
-  EXPECT_EQ(resumedAt(second, "big.MPQ"), kept);
-  EXPECT_EQ(fetchedBytes(second), size - kept);
-  EXPECT_EQ(second.downloaded_bytes, size);
+  EXPECT_EQ(resumedAt(sync.observer.lines, "big.MPQ"), kept);
+  EXPECT_EQ(sync.engine().progress().fetched(), size - kept);
+  EXPECT_EQ(sync.engine().progress().done(), size);
   EXPECT_TRUE(partialCopiesIn(sync.local("")).empty());
 }
 
@@ -198,24 +114,19 @@ bool waitUntilCopyHolds(QProcess& launcher, const fs::path& copy, int64_t bytes)
 // way out: what it wrote of the file and the record written before stay as
 // they were, and the next launcher goes on from there.
 TEST_F(ResumeTest, LauncherKilledInTheMiddleOfAFileLeavesACopyTheNextInstallGoesOnFrom) {
-  SyncHarness sync;
+  EngineHarness sync;
   const std::string content = randomBytes(32 * 1024 * 1024, 29);
   const auto size = static_cast<int64_t>(content.size());
   sync.serve("Data/big.MPQ", content);
-  sync.game = sync.harness.makeFolder("game", false);
+  sync.start("game", false);
   QProcess first;
-  // What the killed launcher leaves in its temporary folder goes with the test's.
-  const QString scratch = sync.harness.path("first-launcher");
-  QDir().mkpath(scratch);
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  environment.insert("TMPDIR", scratch);
-  first.setProcessEnvironment(environment);
   first.setProcessChannelMode(QProcess::ForwardedChannels);
   // Capped, so that the test finds it in the middle of the file on any machine.
   const QString speedLimitKiB = "4096";
-  first.start(SYNC_CHILD, {"install-until-killed", QString::fromStdString(sync.server.host()),
-                           QString::number(sync.server.port()), sync.remoteRoot(), sync.game,
-                           QString::fromStdString(sync.dataHome.string()), speedLimitKiB});
+  first.start(ENGINE_CHILD, {"install-until-killed", QString::fromStdString(sync.server.host()),
+                             QString::number(sync.server.port()), sync.remoteRoot(), sync.game,
+                             QString::fromStdString(sync.dataHome.string()),
+                             sync.path("first-launcher-state"), speedLimitKiB});
   ASSERT_TRUE(first.waitForStarted()) << first.errorString().toStdString();
 
   const fs::path copy = copyOf(sync, "Data/big.MPQ");
@@ -234,16 +145,13 @@ TEST_F(ResumeTest, LauncherKilledInTheMiddleOfAFileLeavesACopyTheNextInstallGoes
                 QByteArray::fromStdString(readBytes(recordOf(sync, "Data/big.MPQ")))),
             serverVersion(sync, "Data/big.MPQ"));
 
-  TForm1& second = sync.start("game", false);  // the launcher started again
-  sync.clickInstall();
+  sync.start("game", false);  // the launcher started again
+  EXPECT_EQ(sync.install(), (FlowResult{FlowEnd::Done, true})) << sync.error.toStdString();
 
-  EXPECT_TRUE(sync.harness.messageBox.errors.empty())
-      << sync.harness.messageBox.errorTexts().join('|').toStdString();
-  EXPECT_EQ(sync.status(), "Ready to play!");
   EXPECT_TRUE(readBytes(sync.local("Data/big.MPQ")) == content);
-  EXPECT_EQ(resumedAt(second, "Data/big.MPQ"), kept);
-  EXPECT_EQ(fetchedBytes(second), size - kept);
-  EXPECT_EQ(second.downloaded_bytes, size);
+  EXPECT_EQ(resumedAt(sync.observer.lines, "Data/big.MPQ"), kept);
+  EXPECT_EQ(sync.engine().progress().fetched(), size - kept);
+  EXPECT_EQ(sync.engine().progress().done(), size);
   EXPECT_TRUE(partialCopiesIn(sync.local("")).empty());
 }
 #endif
@@ -251,14 +159,12 @@ TEST_F(ResumeTest, LauncherKilledInTheMiddleOfAFileLeavesACopyTheNextInstallGoes
 // A server file that changed after the partial copy began makes the copy
 // worthless, even at the same size: it is discarded and the file fetched whole.
 TEST_F(ResumeTest, PartialCopyOfAFileChangedSinceIsDiscarded) {
-  SyncHarness sync;
+  EngineHarness sync;
   const std::string before = randomBytes(8 * 1024 * 1024, 23);
   sync.serve("big.MPQ", before);
-  TForm1& first = sync.start("game", false);
-  QTimer closer;
-  once(
-      closer, [&] { return first.downloaded_bytes > 0; }, [&] { first.exit->click(); });
-  sync.clickInstall();
+  sync.start("game", false);
+  stopAtTheFirstBlock(sync);
+  ASSERT_EQ(sync.install(), FlowResult{FlowEnd::Stopped}) << sync.error.toStdString();
   ASSERT_TRUE(fs::exists(copyOf(sync, "big.MPQ")));
 
   const std::string after = randomBytes(before.size(), 24);
@@ -266,13 +172,12 @@ TEST_F(ResumeTest, PartialCopyOfAFileChangedSinceIsDiscarded) {
   // Within the same second as the first version: the time must still differ.
   fs::last_write_time(sync.patchTree / "big.MPQ",
                       fs::last_write_time(sync.patchTree / "big.MPQ") + std::chrono::seconds(10));
-  TForm1& second = sync.start("game", false);
-  sync.clickInstall();
+  sync.start("game", false);
+  EXPECT_EQ(sync.install(), (FlowResult{FlowEnd::Done, true})) << sync.error.toStdString();
 
-  EXPECT_EQ(sync.status(), "Ready to play!");
   EXPECT_TRUE(readBytes(sync.local("big.MPQ")) == after);
-  EXPECT_EQ(resumedAt(second, "big.MPQ"), -1);
-  EXPECT_EQ(fetchedBytes(second), static_cast<int64_t>(after.size()));
+  EXPECT_EQ(resumedAt(sync.observer.lines, "big.MPQ"), -1);
+  EXPECT_EQ(sync.engine().progress().fetched(), static_cast<int64_t>(after.size()));
   EXPECT_TRUE(partialCopiesIn(sync.local("")).empty());
 }
 
@@ -299,10 +204,10 @@ const CopyCase kCopies[] = {
 // Whatever a crash or an older run left beside the file, the update ends
 // with the server's file, byte for byte, and no copy left behind.
 TEST_F(ResumeTest, UpdateGoesOnOnlyFromACopyOfTheServersFileAsItIs) {
-  SyncHarness sync;
+  EngineHarness sync;
   const std::string content = randomBytes(1'000'000, 25);
   sync.serve("Data/a.MPQ", content);
-  TForm1& form = sync.start("game", true);
+  sync.start("game", true);
   const partial_copy::Source served = serverVersion(sync, "Data/a.MPQ");
   for (const CopyCase& c : kCopies) {
     SCOPED_TRACE(c.what);
@@ -316,13 +221,13 @@ TEST_F(ResumeTest, UpdateGoesOnOnlyFromACopyOfTheServersFileAsItIs) {
                                            served.modified + c.recordChange->second})
                      .toStdString());
     if (c.damagedRecord) writeBytes(recordOf(sync, "Data/a.MPQ"), "partial copy of a\n");
-    form.Memo1.clear();
-    QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+    sync.observer.lines.clear();
 
-    EXPECT_EQ(sync.status(), "Update complete. Ready to play!");
+    EXPECT_EQ(sync.update(), (FlowResult{FlowEnd::Done, true})) << sync.error.toStdString();
     EXPECT_TRUE(readBytes(sync.local("Data/a.MPQ")) == content);
-    EXPECT_EQ(resumedAt(form, "Data/a.MPQ"), c.resumed ? c.copyLength : -1);
-    EXPECT_EQ(fetchedBytes(form), c.resumed ? served.size - c.copyLength : served.size);
+    EXPECT_EQ(resumedAt(sync.observer.lines, "Data/a.MPQ"), c.resumed ? c.copyLength : -1);
+    EXPECT_EQ(sync.engine().progress().fetched(),
+              c.resumed ? served.size - c.copyLength : served.size);
     EXPECT_TRUE(partialCopiesIn(sync.local("")).empty());
   }
 }
@@ -330,12 +235,12 @@ TEST_F(ResumeTest, UpdateGoesOnOnlyFromACopyOfTheServersFileAsItIs) {
 // The copies are the game folder's own files: links in their place, even to
 // a copy that would fit, are replaced and never written through.
 TEST_F(ResumeTest, LinksInThePlaceOfACopyAndItsRecordAreNotFollowed) {
-  SyncHarness sync;
+  EngineHarness sync;
   const std::string content = randomBytes(1'000'000, 28);
   sync.serve("a.MPQ", content);
-  TForm1& form = sync.start("game", true);
-  const fs::path outsideCopy = sync.harness.path("outside.part").toStdString();
-  const fs::path outsideRecord = sync.harness.path("outside.source").toStdString();
+  sync.start("game", true);
+  const fs::path outsideCopy = sync.path("outside.part").toStdString();
+  const fs::path outsideRecord = sync.path("outside.source").toStdString();
   writeBytes(outsideCopy, content.substr(0, 300'000));
   const std::string record = partial_copy::recordText(serverVersion(sync, "a.MPQ")).toStdString();
   writeBytes(outsideRecord, record);
@@ -343,11 +248,10 @@ TEST_F(ResumeTest, LinksInThePlaceOfACopyAndItsRecordAreNotFollowed) {
   fs::create_symlink(outsideCopy, copyOf(sync, "a.MPQ"), noLinks);
   if (noLinks) GTEST_SKIP() << "this system makes no symbolic links: " << noLinks.message();
   fs::create_symlink(outsideRecord, recordOf(sync, "a.MPQ"));
-  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
 
-  EXPECT_EQ(sync.status(), "Update complete. Ready to play!");
+  EXPECT_EQ(sync.update(), (FlowResult{FlowEnd::Done, true})) << sync.error.toStdString();
   EXPECT_TRUE(readBytes(sync.local("a.MPQ")) == content);
-  EXPECT_EQ(resumedAt(form, "a.MPQ"), -1);
+  EXPECT_EQ(resumedAt(sync.observer.lines, "a.MPQ"), -1);
   EXPECT_TRUE(readBytes(outsideCopy) == content.substr(0, 300'000));
   EXPECT_EQ(readBytes(outsideRecord), record);
   EXPECT_TRUE(partialCopiesIn(sync.local("")).empty());
@@ -359,14 +263,11 @@ TEST_F(ResumeTest, LinksInThePlaceOfACopyAndItsRecordAreNotFollowed) {
 // is removed through a link, and nothing of the player's goes, however like
 // a copy its name looks.
 TEST_F(ResumeTest, UpdateRemovesTheCopiesOfFilesNoLongerListedAndNothingElse) {
-  SyncHarness sync;
+  EngineHarness sync;
   sync.serve("Data/gone.MPQ", randomBytes(8 * 1024 * 1024, 32));
-  TForm1& first = sync.start("game", false);
-  QTimer closer;
-  once(
-      closer, [&] { return first.downloaded_bytes > 0; }, [&] { first.exit->click(); });
-  sync.clickInstall();
-  ASSERT_EQ(sync.harness.application.quitRequests, 1);
+  sync.start("game", false);
+  stopAtTheFirstBlock(sync);
+  ASSERT_EQ(sync.install(), FlowResult{FlowEnd::Stopped}) << sync.error.toStdString();
   ASSERT_TRUE(fs::exists(copyOf(sync, "Data/gone.MPQ")));
   ASSERT_TRUE(fs::exists(recordOf(sync, "Data/gone.MPQ")));
 
@@ -389,16 +290,15 @@ TEST_F(ResumeTest, UpdateRemovesTheCopiesOfFilesNoLongerListedAndNothingElse) {
   const std::vector<std::string> goes = {".quorrel-1234-1.part", "Data/.quorrel-99-7.part"};
   for (const std::string& relative : goes) writeBytes(sync.local(relative), "old-style copy");
   writeBytes(sync.local("kept.MPQ"), "kept file");  // up to date: not fetched
-  const fs::path outside = sync.harness.path("outside.bin").toStdString();
+  const fs::path outside = sync.path("outside.bin").toStdString();
   writeBytes(outside, "outside");
   const fs::path link = copyOf(sync, "Data/other.MPQ");
   std::error_code noLinks;
   fs::create_symlink(outside, link, noLinks);
 
-  TForm1& second = sync.start("game", true);
-  QTest::mouseClick(second.startUpdate, Qt::LeftButton);
-
-  EXPECT_EQ(sync.status(), "Update complete. Ready to play!");
+  sync.start("game", true);
+  EXPECT_EQ(sync.update(), (FlowResult{FlowEnd::Done, true})) << sync.error.toStdString();
+  EXPECT_EQ(sync.observer.filesStarted, QStringList{"Data/new.MPQ"});
   EXPECT_EQ(readBytes(sync.local("Data/new.MPQ")), "new file");
   EXPECT_FALSE(fs::exists(copyOf(sync, "Data/gone.MPQ")));
   EXPECT_FALSE(fs::exists(recordOf(sync, "Data/gone.MPQ")));
@@ -418,11 +318,11 @@ TEST_F(ResumeTest, UpdateRemovesTheCopiesOfFilesNoLongerListedAndNothingElse) {
 // The fetch starts from byte 0 in a copy of its own; the other file keeps
 // every byte.
 TEST_F(ResumeTest, HardLinkInThePlaceOfACopyIsNotWrittenThrough) {
-  SyncHarness sync;
+  EngineHarness sync;
   const std::string content = randomBytes(1'000'000, 31);
   sync.serve("a.MPQ", content);
-  TForm1& form = sync.start("game", true);
-  const fs::path other = sync.harness.path("other.bin").toStdString();
+  sync.start("game", true);
+  const fs::path other = sync.path("other.bin").toStdString();
   const std::string otherBytes = content.substr(0, 300'000);
   writeBytes(other, otherBytes);
   writeBytes(recordOf(sync, "a.MPQ"),
@@ -430,14 +330,11 @@ TEST_F(ResumeTest, HardLinkInThePlaceOfACopyIsNotWrittenThrough) {
   std::error_code noLinks;
   fs::create_hard_link(other, copyOf(sync, "a.MPQ"), noLinks);
   if (noLinks) GTEST_SKIP() << "this system makes no hard links: " << noLinks.message();
-  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
 
-  EXPECT_TRUE(sync.harness.messageBox.errors.empty())
-      << sync.harness.messageBox.errorTexts().join('|').toStdString();
-  EXPECT_EQ(sync.status(), "Update complete. Ready to play!");
+  EXPECT_EQ(sync.update(), (FlowResult{FlowEnd::Done, true})) << sync.error.toStdString();
   EXPECT_TRUE(readBytes(sync.local("a.MPQ")) == content);
-  EXPECT_EQ(resumedAt(form, "a.MPQ"), -1);
-  EXPECT_EQ(fetchedBytes(form), static_cast<int64_t>(content.size()));
+  EXPECT_EQ(resumedAt(sync.observer.lines, "a.MPQ"), -1);
+  EXPECT_EQ(sync.engine().progress().fetched(), static_cast<int64_t>(content.size()));
   EXPECT_TRUE(readBytes(other) == otherBytes) << "the other file keeps its bytes";
   EXPECT_EQ(fs::hard_link_count(other), 1u);
   EXPECT_TRUE(partialCopiesIn(sync.local("")).empty());
@@ -446,41 +343,38 @@ TEST_F(ResumeTest, HardLinkInThePlaceOfACopyIsNotWrittenThrough) {
 // A folder at the name of a copy or of its record would fail every fetch of
 // the file: the error names it, for the player to remove it.
 TEST_F(ResumeTest, FolderInThePlaceOfACopyIsNamedInTheError) {
-  SyncHarness sync;
+  EngineHarness sync;
   sync.serve("Data/a.MPQ", "game file");
-  TForm1& form = sync.start("game", true);
+  sync.start("game", true);
   for (const fs::path& blocked : {copyOf(sync, "Data/a.MPQ"), recordOf(sync, "Data/a.MPQ")}) {
     SCOPED_TRACE(blocked.string());
     fs::create_directories(blocked / "inside");
-    sync.harness.messageBox.errors.clear();
-    QTest::mouseClick(form.startUpdate, Qt::LeftButton);
 
-    const QStringList errors = sync.harness.messageBox.errorTexts();
-    ASSERT_EQ(errors.size(), 1) << errors.join('|').toStdString();
+    EXPECT_EQ(sync.update(), std::nullopt);
     const QString path = QDir::toNativeSeparators(QString::fromStdU16String(blocked.u16string()));
-    EXPECT_TRUE(errors[0].contains(path + " is a folder")) << errors[0].toStdString();
+    EXPECT_TRUE(sync.error.contains(path + " is a folder")) << sync.error.toStdString();
     EXPECT_FALSE(fs::exists(sync.local("Data/a.MPQ")));
     EXPECT_TRUE(fs::is_directory(blocked / "inside")) << "the player's to remove";
     fs::remove_all(blocked);
   }
-  QTest::mouseClick(form.startUpdate, Qt::LeftButton);
+  EXPECT_EQ(sync.update(), (FlowResult{FlowEnd::Done, true})) << sync.error.toStdString();
   EXPECT_EQ(readBytes(sync.local("Data/a.MPQ")), "game file");
 }
 
 // A server that lists a file under a copy's name cannot have it taken for,
 // or written over, the copy of another file.
 TEST_F(ResumeTest, ServerFilesUnderACopysNameAreSkipped) {
-  SyncHarness sync;
+  EngineHarness sync;
   const std::string copyName = partial_copy::copyName("a.MPQ").toStdString();
   sync.serve("a.MPQ", "game file");
   sync.serve(copyName, "not a copy");
-  TForm1& form = sync.start("game", false);
-  sync.clickInstall();
+  sync.start("game", false);
 
-  EXPECT_EQ(sync.status(), "Ready to play!");
+  EXPECT_EQ(sync.install(), (FlowResult{FlowEnd::Done, true})) << sync.error.toStdString();
   EXPECT_EQ(readBytes(sync.local("a.MPQ")), "game file");
   EXPECT_FALSE(fs::exists(sync.local(copyName)));
-  EXPECT_TRUE(logOf(form).contains("the launcher keeps its partial copies under such names"));
+  EXPECT_TRUE(sync.observer.logHas("the launcher keeps its partial copies under such names"))
+      << sync.observer.logText();
 }
 
 // An install of a 32 MiB file whose server dies once the first bytes have
@@ -488,61 +382,72 @@ TEST_F(ResumeTest, ServerFilesUnderACopysNameAreSkipped) {
 struct InstallLosingItsServer {
   explicit InstallLosingItsServer(unsigned seed) {
     sync.serve("big.MPQ", randomBytes(32 * 1024 * 1024, seed));
-    sync.harness.windowSleeper = &sleeper;
-    form = &sync.start("game", false);
-    once(
-        crash, [this] { return form->downloaded_bytes > 0; }, [this] { sync.server.stop(); });
+    sync.start("game", false);
+    sync.observer.once([this] { return sync.engine().progress().done() > 0; },
+                       [this] { sync.server.stop(); });
   }
-  SyncHarness sync;
-  HookedSleeper sleeper;
-  QTimer crash;
-  TForm1* form = nullptr;
+  EngineHarness sync;
 };
+
+// A server that stays down after its crash is tried again three times; then
+// the fetch's failure ends the flow, and only the file's hidden partial copy
+// and its record are left beside the old file.
+TEST_F(ResumeTest, ServerDyingInTheMiddleOfAFileKeepsTheOldFile) {
+  EngineHarness sync;
+  sync.serve("big.MPQ", randomBytes(96 * 1024 * 1024, 7));
+  sync.start("game", true);
+  writeBytes(sync.local("big.MPQ"), "the old version");
+  sync.observer.once([&] { return sync.engine().progress().done() > 0; },
+                     [&] { sync.server.stop(); });
+
+  EXPECT_EQ(sync.update(), std::nullopt);
+  EXPECT_TRUE(sync.error.startsWith("qsftp_getfile: Error")) << sync.error.toStdString();
+  EXPECT_EQ(readBytes(sync.local("big.MPQ")), "the old version");
+  EXPECT_EQ(sync.observer.retries,
+            (std::vector<Retry>{{2, 4, seconds(2)}, {3, 4, seconds(5)}, {4, 4, seconds(15)}}))
+      << sync.observer.logText();
+  EXPECT_EQ(retryWaitTime(sync.sleeper), milliseconds(2000 + 5000 + 15000));
+  EXPECT_EQ(entriesIn(sync.local("")), 4) << "WoW.exe, big.MPQ, its partial copy and its record";
+  EXPECT_TRUE(fs::exists(copyOf(sync, "big.MPQ")));
+  EXPECT_TRUE(fs::exists(recordOf(sync, "big.MPQ")));
+}
 
 // A login the server refuses after the connection was lost is no lost
 // connection: the flow ends there, with the fetch's partial copy kept.
 TEST_F(ResumeTest, RefusedLoginAfterALostConnectionIsNotTriedAgain) {
   InstallLosingItsServer install(26);
-  SyncHarness& sync = install.sync;
-  HookedSleeper& sleeper = install.sleeper;
-  TForm1& form = *install.form;
-  sleeper.onSleep = [&] {
+  EngineHarness& sync = install.sync;
+  sync.sleeper.onSleep = [&] {
     if (sync.server.running()) return;
     SshdServer::Options noPasswords;
     noPasswords.password = false;
     sync.server.restart(noPasswords);
   };
-  sync.clickInstall();
 
-  ASSERT_EQ(sync.harness.messageBox.errors.size(), 1u);
-  EXPECT_TRUE(sync.harness.messageBox.errors[0].text.startsWith("qsftp_connect: Error"))
-      << sync.harness.messageBox.errors[0].text.toStdString();
-  const QString log = logOf(form);
-  EXPECT_TRUE(log.contains("(try 2 of 4)")) << log.toStdString();
-  EXPECT_FALSE(log.contains("(try 3 of 4)"));
-  EXPECT_EQ(sleeper.retryWaits(), milliseconds(2000));
+  EXPECT_EQ(sync.install(), std::nullopt);
+  EXPECT_TRUE(sync.error.startsWith("qsftp_connect: Error")) << sync.error.toStdString();
+  EXPECT_EQ(sync.observer.retries, (std::vector<Retry>{{2, 4, seconds(2)}}))
+      << sync.observer.logText();
+  EXPECT_EQ(retryWaitTime(sync.sleeper), milliseconds(2000));
   EXPECT_FALSE(fs::exists(sync.local("big.MPQ")));
   EXPECT_GT(fs::file_size(copyOf(sync, "big.MPQ")), 0u);
 }
 
-// Closing the launcher while it waits to try again ends the wait at once.
-TEST_F(ResumeTest, CloseDuringTheWaitEndsItAtOnce) {
+// A stop while the flow waits to try again (the player's close, taken at the
+// wait's next turn) ends the wait at once.
+TEST_F(ResumeTest, StopDuringTheWaitEndsItAtOnce) {
   InstallLosingItsServer install(27);
-  SyncHarness& sync = install.sync;
-  HookedSleeper& sleeper = install.sleeper;
-  TForm1& form = *install.form;
-  bool closeAsked = false;
-  sleeper.onSleep = [&] {
-    if (sleeper.retryWaits() == milliseconds(0) || closeAsked) return;
-    closeAsked = true;
-    QTimer::singleShot(0, [&] { form.exit->click(); });
+  EngineHarness& sync = install.sync;
+  bool stopAsked = false;
+  sync.sleeper.onSleep = [&] {
+    if (retryWaitTime(sync.sleeper) == milliseconds(0) || stopAsked) return;
+    stopAsked = true;
+    sync.observer.once([] { return true; }, [&] { sync.engine().stop(); });
   };
-  sync.clickInstall();
 
-  EXPECT_EQ(sync.harness.application.quitRequests, 1);
-  EXPECT_TRUE(sync.harness.messageBox.errors.empty());
-  EXPECT_EQ(sleeper.retryWaits(), milliseconds(100));
-  EXPECT_FALSE(logOf(form).contains("(try 3 of 4)"));
+  EXPECT_EQ(sync.install(), FlowResult{FlowEnd::Stopped}) << sync.error.toStdString();
+  EXPECT_EQ(retryWaitTime(sync.sleeper), milliseconds(100));
+  EXPECT_EQ(sync.observer.retries, (std::vector<Retry>{{2, 4, seconds(2)}}));
   EXPECT_GT(fs::file_size(copyOf(sync, "big.MPQ")), 0u);
 }
 
@@ -551,15 +456,13 @@ TEST_F(ResumeTest, CloseDuringTheWaitEndsItAtOnce) {
 // one byte of the kept ones, its length and record as they were) is caught,
 // discarded rather than gone on with again, and the file fetched whole.
 TEST_F(ResumeTest, ResumedFetchFromASpoiltPartialCopyIsCaughtAndFetchedWhole) {
-  SyncHarness sync;
+  EngineHarness sync;
   const std::string content = randomBytes(24 * 1024 * 1024, 29);
   const auto size = static_cast<int64_t>(content.size());
   serveWithManifest(sync, {{"big.MPQ", content}});
-  TForm1& first = sync.start("game", false);
-  QTimer closer;
-  once(
-      closer, [&] { return first.downloaded_bytes > 0; }, [&] { first.exit->click(); });
-  sync.clickInstall();
+  sync.start("game", false);
+  stopAtTheFirstBlock(sync);
+  ASSERT_EQ(sync.install(), FlowResult{FlowEnd::Stopped}) << sync.error.toStdString();
   const fs::path copy = copyOf(sync, "big.MPQ");
   ASSERT_TRUE(fs::exists(copy));
   const auto kept = static_cast<int64_t>(fs::file_size(copy));
@@ -570,25 +473,23 @@ TEST_F(ResumeTest, ResumedFetchFromASpoiltPartialCopyIsCaughtAndFetchedWhole) {
   spoilt[kept / 2] ^= 0x10;
   writeBytes(copy, spoilt);
 
-  TForm1& second = sync.start("game", false);  // the launcher started again
-  sync.clickInstall();
+  sync.start("game", false);  // the launcher started again
+  EXPECT_EQ(sync.install(), (FlowResult{FlowEnd::Done, true})) << sync.error.toStdString();
 
-  EXPECT_TRUE(sync.harness.messageBox.errors.empty())
-      << sync.harness.messageBox.errorTexts().join('|').toStdString();
-  EXPECT_EQ(sync.status(), "Ready to play!");
   EXPECT_TRUE(readBytes(sync.local("big.MPQ")) == content);
   EXPECT_EQ(record, partial_copy::recordText(serverVersion(sync, "big.MPQ")).toStdString());
-  EXPECT_EQ(resumedAt(second, "big.MPQ"), kept);
-  EXPECT_EQ(second.Memo1.filter("Going on with big.MPQ").size(), 1)
+  const QStringList& log = sync.observer.lines;
+  EXPECT_EQ(resumedAt(log, "big.MPQ"), kept);
+  EXPECT_EQ(log.filter("Going on with big.MPQ").size(), 1)
       << "the spoilt copy is not gone on with twice:\n"
-      << logOf(second).toStdString();
-  EXPECT_EQ(second.Memo1.count("big.MPQ does not match the patch server's manifest; fetching it "
-                               "once more"),
+      << sync.observer.logText();
+  EXPECT_EQ(log.count("big.MPQ does not match the patch server's manifest; fetching it once more"),
             1);
   // The rest of the copy, then the whole file from its first byte.
-  EXPECT_EQ(fetchedBytes(second), (size - kept) + size);
-  EXPECT_EQ(second.downloaded_bytes, 2 * size);
-  EXPECT_EQ(second.progress_fg->width(), 760) << "the bar ends full";
+  const FlowProgress& progress = sync.engine().progress();
+  EXPECT_EQ(progress.fetched(), (size - kept) + size);
+  EXPECT_EQ(progress.done(), 2 * size);
+  EXPECT_EQ(progress.total(), 2 * size) << "the flow ends with all its bytes done";
   EXPECT_TRUE(partialCopiesIn(sync.local("")).empty());
 }
 
@@ -602,76 +503,42 @@ TEST_F(ResumeTest, ConnectionLostDuringTheFetchAfterAMismatchIsTriedAgain) {
   const QString mismatch = "big.MPQ does not match the patch server's manifest";
   for (const bool repaired : {true, false}) {
     SCOPED_TRACE(repaired ? "the server's file repaired after the first fetch" : "still spoilt");
-    SyncHarness sync;
+    EngineHarness sync;
     serveWithManifest(sync, {{"big.MPQ", published}});
     sync.serve("big.MPQ", withOneByteFlipped(published));
-    HookedSleeper sleeper;
-    sync.harness.windowSleeper = &sleeper;
-    TForm1& form = sync.start("game", false);
-    QTimer repair;
+    sync.start("game", false);
     // A new file in the old one's place: the first fetch's open file keeps its bytes.
-    once(
-        repair, [&] { return repaired && form.downloaded_bytes >= size; },
-        [&] {
-          sync.serve("big.MPQ.new", published);
-          fs::rename(sync.patchTree / "big.MPQ.new", sync.patchTree / "big.MPQ");
-        });
-    QTimer crash;
-    once(
-        crash, [&] { return form.downloaded_bytes > size + size / 3; },
-        [&] { sync.server.stop(); });
-    sleeper.onSleep = [&] {
+    if (repaired)
+      sync.observer.once([&] { return sync.engine().progress().done() >= size; },
+                         [&] {
+                           sync.serve("big.MPQ.new", published);
+                           fs::rename(sync.patchTree / "big.MPQ.new", sync.patchTree / "big.MPQ");
+                         });
+    sync.observer.once([&] { return sync.engine().progress().done() > size + size / 3; },
+                       [&] { sync.server.stop(); });
+    sync.sleeper.onSleep = [&] {
       if (!sync.server.running()) sync.server.restart();
     };
-    sync.clickInstall();
+    const std::optional<FlowResult> result = sync.install();
 
-    const QString log = logOf(form);
-    EXPECT_EQ(form.Memo1.count(mismatch + "; fetching it once more"), 1) << log.toStdString();
-    EXPECT_TRUE(log.contains("Connection lost; trying again in 2 s (try 2 of 4)"));
-    EXPECT_FALSE(log.contains("(try 3 of 4)"));
-    EXPECT_GT(resumedAt(form, "big.MPQ"), size / 3);
-    EXPECT_EQ(form.downloaded_bytes, 2 * size);
+    EXPECT_EQ(sync.observer.lines.count(mismatch + "; fetching it once more"), 1)
+        << sync.observer.logText();
+    EXPECT_EQ(sync.observer.retries, (std::vector<Retry>{{2, 4, seconds(2)}}));
+    EXPECT_GT(resumedAt(sync.observer.lines, "big.MPQ"), size / 3);
+    EXPECT_EQ(sync.engine().progress().done(), 2 * size);
     EXPECT_TRUE(partialCopiesIn(sync.local("")).empty());
     if (repaired) {
-      EXPECT_TRUE(sync.harness.messageBox.errors.empty())
-          << sync.harness.messageBox.errorTexts().join('|').toStdString();
-      EXPECT_EQ(sync.status(), "Ready to play!");
+      EXPECT_EQ(result, (FlowResult{FlowEnd::Done, true})) << sync.error.toStdString();
       EXPECT_TRUE(readBytes(sync.local("big.MPQ")) == published);
       // The spoilt file whole, then the published one with what the crash cut short.
-      EXPECT_GE(fetchedBytes(form), 2 * size);
-      EXPECT_LE(fetchedBytes(form), 2 * size + size / 100);
+      EXPECT_GE(sync.engine().progress().fetched(), 2 * size);
+      EXPECT_LE(sync.engine().progress().fetched(), 2 * size + size / 100);
     } else {
-      EXPECT_EQ(sync.harness.messageBox.errorTexts(), QStringList{mismatch + "."});
+      EXPECT_EQ(result, std::nullopt);
+      EXPECT_EQ(sync.error, mismatch);
       EXPECT_FALSE(fs::exists(sync.local("big.MPQ")));
     }
   }
-}
-
-// The player's speed cap in the settings file is the cap of every flow (which
-// passes it to the library); what is no number leaves the speed uncapped.
-class SpeedLimitTest : public ResumeTest {};
-
-TEST_F(SpeedLimitTest, SettingReachesTheLibrary) {
-  struct LimitCase {
-    const char* stored;  // nullptr: no value
-    int32_t limit;
-  };
-  const LimitCase cases[] = {
-      {nullptr, 0}, {"0", 0},    {"512", 512}, {" 2048 ", 2048},
-      {"fast", 0},  {"-100", 0}, {"1e3", 0},   {"99999999999", 2147483647},
-  };
-  SyncHarness sync;
-  sync.serve("a.MPQ", "game file");
-  TForm1& form = sync.start("game", true);
-  for (const LimitCase& c : cases) {
-    SCOPED_TRACE(c.stored ? c.stored : "none");
-    if (c.stored) sync.harness.storeSetting("SpeedLimit", c.stored);
-    QTest::mouseClick(form.startUpdate, Qt::LeftButton);
-    EXPECT_EQ(form.engine.request().speedLimitKiB, c.limit);
-  }
-  EXPECT_TRUE(
-      form.Memo1.contains("The SpeedLimit setting \"fast\" is no number of KiB/s; the "
-                          "speed is not capped"));
 }
 
 }  // namespace
