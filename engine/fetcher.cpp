@@ -44,7 +44,8 @@ class CountingStream : public TStream {
 
 Fetcher::Fetcher(FileSource& source, const GameFolder& folder, FlowProgress& progress,
                  Sleeper& sleeper, SyncObserver& observer, FlowKind kind,
-                 std::optional<HashCache>& hashes, std::function<bool()> stopped)
+                 std::optional<HashCache>& hashes, std::uint64_t flowId,
+                 std::function<bool()> stopped)
     : source_(source),
       folder_(folder),
       progress_(progress),
@@ -52,6 +53,7 @@ Fetcher::Fetcher(FileSource& source, const GameFolder& folder, FlowProgress& pro
       observer_(observer),
       kind_(kind),
       hashes_(hashes),
+      flowId_(flowId),
       stopped_(std::move(stopped)) {}
 
 // When the connection is lost, a new one goes on with the file where its
@@ -117,10 +119,15 @@ void Fetcher::fetchVerified(const FileToSync& file, bool& refetched) {
 // The one place where a file's bytes pass from the source to its partial
 // copy: the fetch goes on from the copy when it is of the source's file as it
 // is now, and the bytes already there count as done. With the manifest's
-// digest, the whole file is checked, the bytes the copy kept too.
+// digest, the whole file is checked, the bytes the copy kept too. Without
+// one, nothing proves that kept bytes are of the file as it is now (another
+// file of the same size and time may have taken its place since): only this
+// flow's own copy is gone on with, after a lost connection.
 void Fetcher::fetchInto(const FileToSync& file) {
+  std::optional<partial_copy::Source> version = source_.version(file.remotePath);
+  if (version && file.sha256.isEmpty()) version->flow = flowId_;
   folder_.replaceFile(
-      file.relativePath, file.listedSize, source_.version(file.remotePath),
+      file.relativePath, file.listedSize, version,
       [&](TStream& stream, int64_t from) {
         progress_.keptUpTo(from);
         if (from > 0)

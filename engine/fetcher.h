@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 
@@ -28,10 +29,12 @@ class Fetcher {
       std::chrono::seconds(2), std::chrono::seconds(5), std::chrono::seconds(15)};
   static constexpr size_t kTries = std::size(kRetryWaits) + 1;
 
-  // `stopped` tells whether the player closed the launcher.
+  // `stopped` tells whether the player closed the launcher; `flowId` names
+  // the flow, whose own partial copies of files without a digest are the
+  // only ones it goes on from.
   Fetcher(FileSource& source, const GameFolder& folder, FlowProgress& progress, Sleeper& sleeper,
           SyncObserver& observer, FlowKind kind, std::optional<HashCache>& hashes,
-          std::function<bool()> stopped);
+          std::uint64_t flowId, std::function<bool()> stopped);
 
   // Fetches `file`; false when the launcher was closed meanwhile (there is
   // nothing to report then). Otherwise the fetch's last failure, when the
@@ -51,6 +54,7 @@ class Fetcher {
   SyncObserver& observer_;
   FlowKind kind_;
   std::optional<HashCache>& hashes_;
+  std::uint64_t flowId_;
   std::function<bool()> stopped_;
 };
 

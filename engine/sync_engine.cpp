@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QRandomGenerator>
 #include <QSet>
 #include <algorithm>
 #include <optional>
@@ -39,6 +40,8 @@ bool holdsFiles(const QString& folder) {
 struct SyncEngine::Flow {
   Flow(Request request, Clock& clock) : request(std::move(request)), progress(clock) {}
   Request request;
+  // Never 0, which names no flow.
+  std::uint64_t id = QRandomGenerator::system()->generate64() | 1;
   bool stopping = false;
   FlowProgress progress;
   std::unique_ptr<PatchConnection> connection;
@@ -245,7 +248,7 @@ FlowResult SyncEngine::fetchAll() {
   observer_.fetchingBegins(flow.progress);
 
   Fetcher fetcher(*flow.connection, folder, flow.progress, services_.sleeper, observer_,
-                  request.kind, flow.hashes, [&flow] { return flow.stopping; });
+                  request.kind, flow.hashes, flow.id, [&flow] { return flow.stopping; });
   bool changed = false;
   for (const FileToSync& file : files) {
     observer_.log(QStringLiteral("Download ") + file.line);

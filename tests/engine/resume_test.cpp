@@ -66,12 +66,13 @@ TEST_F(ResumeTest, ServerBackAfterACrashGetsOnlyTheRestOfTheFileFetched) {
 }
 
 // A launcher closed (or killed) in the middle of a file leaves its partial
-// copy; started again, it fetches only the rest.
+// copy; started again, it fetches only the rest, which the manifest's digest
+// checks with the kept bytes.
 TEST_F(ResumeTest, InstallStoppedInTheMiddleOfAFileGoesOnFromItsPartialCopyNextTime) {
   EngineHarness sync;
   const std::string content = randomBytes(24 * 1024 * 1024, 22);
   const auto size = static_cast<int64_t>(content.size());
-  sync.serve("big.MPQ", content);
+  serveWithManifest(sync, {{"big.MPQ", content}});
   sync.start("game", false);
   stopAtTheFirstBlock(sync);
   ASSERT_EQ(sync.install(), FlowResult{FlowEnd::Stopped}) << sync.error.toStdString();
@@ -117,7 +118,7 @@ TEST_F(ResumeTest, LauncherKilledInTheMiddleOfAFileLeavesACopyTheNextInstallGoes
   EngineHarness sync;
   const std::string content = randomBytes(32 * 1024 * 1024, 29);
   const auto size = static_cast<int64_t>(content.size());
-  sync.serve("Data/big.MPQ", content);
+  serveWithManifest(sync, {{"Data/big.MPQ", content}});
   sync.start("game", false);
   QProcess first;
   first.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -161,14 +162,14 @@ TEST_F(ResumeTest, LauncherKilledInTheMiddleOfAFileLeavesACopyTheNextInstallGoes
 TEST_F(ResumeTest, PartialCopyOfAFileChangedSinceIsDiscarded) {
   EngineHarness sync;
   const std::string before = randomBytes(8 * 1024 * 1024, 23);
-  sync.serve("big.MPQ", before);
+  serveWithManifest(sync, {{"big.MPQ", before}});
   sync.start("game", false);
   stopAtTheFirstBlock(sync);
   ASSERT_EQ(sync.install(), FlowResult{FlowEnd::Stopped}) << sync.error.toStdString();
   ASSERT_TRUE(fs::exists(copyOf(sync, "big.MPQ")));
 
   const std::string after = randomBytes(before.size(), 24);
-  sync.serve("big.MPQ", after);
+  serveWithManifest(sync, {{"big.MPQ", after}});
   // Within the same second as the first version: the time must still differ.
   fs::last_write_time(sync.patchTree / "big.MPQ",
                       fs::last_write_time(sync.patchTree / "big.MPQ") + std::chrono::seconds(10));
@@ -179,6 +180,43 @@ TEST_F(ResumeTest, PartialCopyOfAFileChangedSinceIsDiscarded) {
   EXPECT_EQ(resumedAt(sync.observer.lines, "big.MPQ"), -1);
   EXPECT_EQ(sync.engine().progress().fetched(), static_cast<int64_t>(after.size()));
   EXPECT_TRUE(partialCopiesIn(sync.local("")).empty());
+}
+
+// A server file replaced by other bytes of the same size and time (as
+// `rsync -t` or an unpacked archive leaves it) looks the same to a listing:
+// the kept bytes of an earlier run are never joined to the new ones unless a
+// digest proves the whole. Without a manifest the copy is not gone on with;
+// with one, the spliced file fails its check and is fetched once more.
+TEST_F(ResumeTest, FileReplacedAtTheSameSizeAndTimeIsNeverSpliced) {
+  for (const bool withManifest : {false, true}) {
+    SCOPED_TRACE(withManifest ? "with a manifest" : "without a manifest");
+    EngineHarness sync;
+    const std::string before = randomBytes(8 * 1024 * 1024, 31);
+    const std::string after = randomBytes(before.size(), 32);
+    const auto publish = [&](const std::string& content) {
+      if (withManifest)
+        serveWithManifest(sync, {{"big.MPQ", content}});
+      else
+        sync.serve("big.MPQ", content);
+    };
+    publish(before);
+    const fs::file_time_type time = fs::last_write_time(sync.patchTree / "big.MPQ");
+    sync.start("game", false);
+    stopAtTheFirstBlock(sync);
+    ASSERT_EQ(sync.install(), FlowResult{FlowEnd::Stopped}) << sync.error.toStdString();
+    const auto kept = static_cast<int64_t>(fs::file_size(copyOf(sync, "big.MPQ")));
+    ASSERT_GT(kept, 0);
+
+    publish(after);
+    fs::last_write_time(sync.patchTree / "big.MPQ", time);
+    sync.observer.lines.clear();
+    EXPECT_EQ(sync.install(), (FlowResult{FlowEnd::Done, true})) << sync.error.toStdString();
+
+    EXPECT_TRUE(readBytes(sync.local("big.MPQ")) == after);
+    EXPECT_EQ(resumedAt(sync.observer.lines, "big.MPQ"), withManifest ? kept : -1);
+    EXPECT_EQ(sync.observer.logHas("fetching it once more"), withManifest);
+    EXPECT_TRUE(partialCopiesIn(sync.local("")).empty());
+  }
 }
 
 struct CopyCase {
@@ -206,7 +244,7 @@ const CopyCase kCopies[] = {
 TEST_F(ResumeTest, UpdateGoesOnOnlyFromACopyOfTheServersFileAsItIs) {
   EngineHarness sync;
   const std::string content = randomBytes(1'000'000, 25);
-  sync.serve("Data/a.MPQ", content);
+  serveWithManifest(sync, {{"Data/a.MPQ", content}});
   sync.start("game", true);
   const partial_copy::Source served = serverVersion(sync, "Data/a.MPQ");
   for (const CopyCase& c : kCopies) {
