@@ -188,6 +188,13 @@ std::string shown(const QString& path) {
   return QDir::toNativeSeparators(path).toStdString();
 }
 
+// What an error says of its place: an InOutError in its cause, after the
+// general text of its code.
+std::string said(const Exception& error) {
+  const auto* inOut = dynamic_cast<const InOutError*>(&error);
+  return inOut ? inOut->cause() : error.what();
+}
+
 void makeFile(const QString& path) {
   QFile out(path);
   ASSERT_TRUE(out.open(QIODevice::WriteOnly));
@@ -215,7 +222,7 @@ TEST_P(RefusedReplaceTest, NamesThePlaceAndFetchesNothing) {
     FAIL() << "replaced";
   } catch (const Exception& error) {
     const std::string expected = shown(QString::fromUtf8(GetParam().message).arg(game));
-    EXPECT_EQ(std::string(error.what()).substr(0, expected.size()), expected) << error.what();
+    EXPECT_EQ(said(error).substr(0, expected.size()), expected) << said(error);
   }
   EXPECT_FALSE(fetched);
   EXPECT_TRUE(QFileInfo(game + "/Data").isDir());
@@ -250,7 +257,7 @@ TEST(GameFolderTest, AMissingGameFolderIsNamedAndHoldsNoFile) {
     FAIL() << "read";
   } catch (const InOutError& error) {
     const std::string expected = "Cannot open the game folder " + shown(root.filePath("missing"));
-    EXPECT_EQ(std::string(error.what()).substr(0, expected.size()), expected) << error.what();
+    EXPECT_EQ(said(error).substr(0, expected.size()), expected) << said(error);
   }
   EXPECT_GT(GameFolder(root.path()).freeSpace(), 0);
   EXPECT_THROW(folder.freeSpace(), InOutError);
@@ -273,7 +280,7 @@ TEST(FolderTrailTest, CreatesWhatIsMissingUsesWhatIsThereAndStopsAtAFile) {
     FAIL() << "entered a file";
   } catch (const InOutError& error) {
     const std::string expected = "Cannot open the folder " + shown(root.filePath("Data/file.txt"));
-    EXPECT_EQ(std::string(error.what()).substr(0, expected.size()), expected) << error.what();
+    EXPECT_EQ(said(error).substr(0, expected.size()), expected) << said(error);
   }
   EXPECT_EQ(trail.depth(), 1u);
   trail.leave();
@@ -300,8 +307,7 @@ TEST(FolderTrailTest, EntersALinkOnlyWhereItLeadsInside) {
     trail.enter("Outside");
     FAIL() << "entered a link outside";
   } catch (const InOutError& error) {
-    EXPECT_EQ(error.what(),
-              shown(root.filePath("game/Outside")) + " links outside the game folder");
+    EXPECT_EQ(said(error), shown(root.filePath("game/Outside")) + " links outside the game folder");
   }
   EXPECT_EQ(trail.depth(), 0u);
 }
