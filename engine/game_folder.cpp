@@ -33,7 +33,7 @@ sys::Entry entryIn(const sys::Folder& folder, const NativeString& name) {
   return sys::Entry{folder, name, folder.path + '/' + name};
 }
 
-bool leadsInside(const NativeString& path, const NativeString& rootPath) {
+bool resolvesInside(const NativeString& path, const NativeString& rootPath) {
   const NativeString rootReal = sys::resolvedPath(rootPath);
   return !rootReal.isEmpty() && sys::resolvedPath(path).startsWith(rootReal + '/');
 }
@@ -55,7 +55,7 @@ sys::Folder openGameFolder(const NativeString& rootPath) {
 // folder inside the game folder.
 sys::Folder openFolderIn(const sys::Entry& entry, const NativeString& rootPath) {
   const bool link = sys::kindOf(entry) == sys::EntryKind::kLink;
-  if (link && !leadsInside(entry.path, rootPath))
+  if (link && !resolvesInside(entry.path, rootPath))
     throw InOutError(kAccessDenied, text(entry.path) + " links outside the game folder");
   int error = 0;
   sys::HeldFolder hold = sys::openFolderEntry(entry, link, error);
@@ -86,7 +86,7 @@ bool mayBeFileInside(const sys::Entry& entry, const NativeString& rootPath) {
     case sys::EntryKind::kFile:
       return true;
     case sys::EntryKind::kLink:
-      return leadsInside(entry.path, rootPath);
+      return resolvesInside(entry.path, rootPath);
     default:
       return false;
   }
@@ -369,7 +369,7 @@ void GameFolder::replaceFile(const QString& relative, int64_t size,
 }
 
 bool leadsInside(const QString& root, const QString& path) {
-  return leadsInside(sys::nativeOf(QDir::fromNativeSeparators(path)), sys::rootPathOf(root));
+  return resolvesInside(sys::nativeOf(QDir::fromNativeSeparators(path)), sys::rootPathOf(root));
 }
 
 namespace {

@@ -99,7 +99,7 @@ int notFolderError();
 // Creates the folder `entry`; the system's error, 0 when it was made or when
 // something stands there already.
 int makeFolder(const Entry& entry);
-// Lists the names in `folder` (but "." and ".."); the system's error, 0 once listed.
+// Lists every name in `folder`; the system's error, 0 once listed.
 int listFolder(const Folder& folder, std::vector<NativeString>& names);
 // Removes the file or link `entry`, a link to a folder as a link, never with
 // what it leads to; the system's error, 0 when it went or nothing was there.

@@ -162,18 +162,39 @@ int renameReplacing(const Entry& from, const Entry& to) {
              : errno;
 }
 
-int freeBytesAt(const NativeString& path, uint64_t& bytes) {
-  struct statvfs disk {};
-  if (::statvfs(path.constData(), &disk) != 0) return errno;
+namespace {
+
+int freeBytesOf(int result, const struct statvfs& disk, uint64_t& bytes) {
+  if (result != 0) return errno;
   bytes = uint64_t{disk.f_bavail} * disk.f_frsize;
   return 0;
 }
 
+// The file opened as `fd`, or null with the system's error.
+std::unique_ptr<SystemFile> openedFile(int fd, const Entry& entry, int& error) {
+  if (fd < 0) {
+    error = errno;
+    return nullptr;
+  }
+  return std::make_unique<DescriptorFile>(fd, entry.path);
+}
+
+// Whether `entry`, a link followed, is a plain file; `status` becomes its status.
+bool followsToPlainFile(const Entry& entry, struct stat& status) {
+  return ::fstatat(fdOf(entry.folder), entry.name.constData(), &status, 0) == 0 &&
+         S_ISREG(status.st_mode);
+}
+
+}  // namespace
+
+int freeBytesAt(const NativeString& path, uint64_t& bytes) {
+  struct statvfs disk {};
+  return freeBytesOf(::statvfs(path.constData(), &disk), disk, bytes);
+}
+
 int freeBytesIn(const Folder& folder, uint64_t& bytes) {
   struct statvfs disk {};
-  if (::fstatvfs(fdOf(folder), &disk) != 0) return errno;
-  bytes = uint64_t{disk.f_bavail} * disk.f_frsize;
-  return 0;
+  return freeBytesOf(::fstatvfs(fdOf(folder), &disk), disk, bytes);
 }
 
 std::unique_ptr<SystemFile> openNoFollow(const Entry& entry, Opening opening, int& error) {
@@ -193,34 +214,22 @@ std::unique_ptr<SystemFile> openNoFollow(const Entry& entry, Opening opening, in
       flags |= O_WRONLY | O_CREAT | O_TRUNC;
       break;
   }
-  const int fd = ::openat(fdOf(entry.folder), entry.name.constData(), flags, 0644);
-  if (fd < 0) {
-    error = errno;
-    return nullptr;
-  }
-  return std::make_unique<DescriptorFile>(fd, entry.path);
+  return openedFile(::openat(fdOf(entry.folder), entry.name.constData(), flags, 0644), entry,
+                    error);
 }
 
 std::optional<FileStamp> stampFollowing(const Entry& entry) {
   struct stat status {};
-  if (::fstatat(fdOf(entry.folder), entry.name.constData(), &status, 0) != 0 ||
-      !S_ISREG(status.st_mode))
-    return std::nullopt;
+  if (!followsToPlainFile(entry, status)) return std::nullopt;
   return FileStamp{static_cast<int64_t>(status.st_size), nanoseconds(status.st_mtim),
                    nanoseconds(status.st_ctim)};
 }
 
 std::unique_ptr<SystemFile> openPlainFollowing(const Entry& entry, int& error) {
   struct stat status {};
-  if (::fstatat(fdOf(entry.folder), entry.name.constData(), &status, 0) != 0 ||
-      !S_ISREG(status.st_mode))
-    return nullptr;
-  const int fd = ::openat(fdOf(entry.folder), entry.name.constData(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error = errno;
-    return nullptr;
-  }
-  return std::make_unique<DescriptorFile>(fd, entry.path);
+  if (!followsToPlainFile(entry, status)) return nullptr;
+  return openedFile(::openat(fdOf(entry.folder), entry.name.constData(), O_RDONLY | O_CLOEXEC),
+                    entry, error);
 }
 
 // Folders of the system itself; a game below them would be written with the
