@@ -77,7 +77,7 @@ class GameFolder {
   QByteArray sha256Of(const QString& relative, int64_t& bytesRead) const;
 
  private:
-  // An open descriptor of the folder that holds `relative`'s last component.
+  // The open folder that holds `relative`'s last component.
   class Parent;
   class PartialCopy;
   Parent openParent(const QString& relative) const;
@@ -129,10 +129,9 @@ class FolderTrail {
   size_t depth() const;
 
  private:
-  struct Folders;  // the open folders, the game folder first
+  struct Folders;  // the open folders with their paths, the game folder first
   QString root_;
   std::unique_ptr<Folders> folders_;
-  QByteArray path_;  // the current folder's path, for messages and link checks
 };
 
 }  // namespace quorrel

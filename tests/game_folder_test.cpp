@@ -4,6 +4,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <functional>
 #include <optional>
@@ -180,6 +181,151 @@ TEST(GameFolderDigestTest, ReadsFilesAndLinksInsideButNothingOutside) {
   EXPECT_FALSE(folder.stampOf("Data"));
   EXPECT_THROW(folder.sha256Of("outside.MPQ", bytesRead), InOutError);
   EXPECT_EQ(bytesRead, 2 * kContent.size());
+}
+
+// What a path looks like in a message: the system's own separators.
+std::string shown(const QString& path) {
+  return QDir::toNativeSeparators(path).toStdString();
+}
+
+// What an error says of its place: an InOutError in its cause, after the
+// general text of its code.
+std::string said(const Exception& error) {
+  const auto* inOut = dynamic_cast<const InOutError*>(&error);
+  return inOut ? inOut->cause() : error.what();
+}
+
+void makeFile(const QString& path) {
+  QFile out(path);
+  ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+  out.write(kContent);
+}
+
+// A replacement refused before anything is fetched, and the message that says why.
+struct RefusalCase {
+  const char* relative;
+  const char* message;  // "%1" stands for the game folder's path
+};
+
+class RefusedReplaceTest : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(RefusedReplaceTest, NamesThePlaceAndFetchesNothing) {
+  QTemporaryDir root;
+  const QString game = root.filePath("game");
+  ASSERT_TRUE(QDir().mkpath(game + "/Data"));
+  makeFile(game + "/file.txt");
+  const GameFolder folder(game);
+  bool fetched = false;
+  try {
+    folder.replaceFile(GetParam().relative, kContent.size(), std::nullopt,
+                       [&](TStream&, int64_t) { fetched = true; });
+    FAIL() << "replaced";
+  } catch (const Exception& error) {
+    const std::string expected = shown(QString::fromUtf8(GetParam().message).arg(game));
+    EXPECT_EQ(said(error).substr(0, expected.size()), expected) << said(error);
+  }
+  EXPECT_FALSE(fetched);
+  EXPECT_TRUE(QFileInfo(game + "/Data").isDir());
+}
+
+INSTANTIATE_TEST_SUITE_P(GameFolder, RefusedReplaceTest,
+                         ::testing::Values(RefusalCase{"Data", "%1/Data is a folder"},
+                                           RefusalCase{"file.txt/a.MPQ",
+                                                       "Cannot open the folder %1/file.txt"},
+                                           RefusalCase{"", "No file name in "}));
+
+TEST(RefusedReplaceTest, TheCopysFolderIsNamedAsThePlayersToRemove) {
+  QTemporaryDir root;
+  const QString copy = root.filePath("Data/" + QFile::decodeName(partial_copy::copyName("a.MPQ")));
+  ASSERT_TRUE(QDir().mkpath(copy));
+  try {
+    GameFolder(root.path()).replaceFile("Data/a.MPQ", 1, std::nullopt, [](TStream&, int64_t) {});
+    FAIL() << "replaced";
+  } catch (const Exception& error) {
+    EXPECT_EQ(error.what(),
+              shown(copy) + " is a folder in the place of the launcher's partial copy");
+  }
+}
+
+TEST(GameFolderTest, AMissingGameFolderIsNamedAndHoldsNoFile) {
+  QTemporaryDir root;
+  const GameFolder folder(root.filePath("missing"));
+  EXPECT_EQ(folder.fileSize("a.MPQ"), -1);
+  int64_t bytesRead = 0;
+  try {
+    folder.sha256Of("a.MPQ", bytesRead);
+    FAIL() << "read";
+  } catch (const InOutError& error) {
+    const std::string expected = "Cannot open the game folder " + shown(root.filePath("missing"));
+    EXPECT_EQ(said(error).substr(0, expected.size()), expected) << said(error);
+  }
+  EXPECT_GT(GameFolder(root.path()).freeSpace(), 0);
+  EXPECT_THROW(folder.freeSpace(), InOutError);
+}
+
+TEST(FolderTrailTest, CreatesWhatIsMissingUsesWhatIsThereAndStopsAtAFile) {
+  QTemporaryDir root;
+  ASSERT_TRUE(QDir().mkpath(root.filePath("Data/Old")));
+  makeFile(root.filePath("Data/file.txt"));
+  FolderTrail trail(root.path() + "/");
+  trail.enter("Data");
+  trail.enter("Old");
+  trail.leave();
+  trail.enter("New");
+  EXPECT_EQ(trail.depth(), 2u);
+  EXPECT_TRUE(QFileInfo(root.filePath("Data/New")).isDir());
+  trail.leave();
+  try {
+    trail.enter("file.txt");
+    FAIL() << "entered a file";
+  } catch (const InOutError& error) {
+    const std::string expected = "Cannot open the folder " + shown(root.filePath("Data/file.txt"));
+    EXPECT_EQ(said(error).substr(0, expected.size()), expected) << said(error);
+  }
+  EXPECT_EQ(trail.depth(), 1u);
+  trail.leave();
+  trail.leave();  // no further than the game folder
+  EXPECT_EQ(trail.depth(), 0u);
+}
+
+TEST(FolderTrailTest, EntersALinkOnlyWhereItLeadsInside) {
+#ifdef _WIN32
+  GTEST_SKIP() << "QFile::link makes a shell shortcut on Windows, and Wine makes no symbolic links";
+#endif
+  QTemporaryDir root;
+  ASSERT_TRUE(QDir().mkpath(root.filePath("game/Data")));
+  ASSERT_TRUE(QDir().mkpath(root.filePath("outside")));
+  ASSERT_TRUE(QFile::link(root.filePath("game/Data"), root.filePath("game/Inside")));
+  ASSERT_TRUE(QFile::link(root.filePath("outside"), root.filePath("game/Outside")));
+  FolderTrail trail(root.filePath("game"));
+  trail.enter("Inside");
+  trail.enter("Made");
+  EXPECT_TRUE(QFileInfo(root.filePath("game/Data/Made")).isDir());
+  trail.leave();
+  trail.leave();
+  try {
+    trail.enter("Outside");
+    FAIL() << "entered a link outside";
+  } catch (const InOutError& error) {
+    EXPECT_EQ(said(error), shown(root.filePath("game/Outside")) + " links outside the game folder");
+  }
+  EXPECT_EQ(trail.depth(), 0u);
+}
+
+TEST(ProtectedFolderTest, RootsHomeAndTheSystemsFoldersButNotAGameFolder) {
+  QTemporaryDir root;
+  EXPECT_TRUE(isProtectedFolder(QDir::rootPath()));
+  EXPECT_TRUE(isProtectedFolder(QDir::homePath()));
+#ifdef _WIN32
+  const QString system = qEnvironmentVariable("SystemRoot");
+  EXPECT_TRUE(isProtectedFolder(system));
+  EXPECT_TRUE(isProtectedFolder(system.toLower() + "/System32"));
+#else
+  EXPECT_TRUE(isProtectedFolder("/usr"));
+  EXPECT_TRUE(isProtectedFolder("/usr/share"));
+#endif
+  EXPECT_FALSE(isProtectedFolder(root.path()));
+  EXPECT_FALSE(isProtectedFolder(root.filePath("missing")));
 }
 
 }  // namespace

@@ -5,17 +5,14 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <algorithm>
-#include <limits>
-
 #include <mutex>
 #include <set>
 #include <utility>
 #include <vector>
 
 #include "game_folder.h"
+#include "game_folder_system.h"
 #include "io_error.h"
-#include "listed_size_stream.h"
-#include "partial_copy.h"
 #include "win/handle.h"
 
 // Windows has no openat(): a folder is reached by its path. Each folder on the
@@ -26,30 +23,25 @@ namespace quorrel {
 
 using win::Handle;
 
+namespace game_folder_system {
+
 namespace {
 
 const wchar_t* wide(const QString& text) {
   return reinterpret_cast<const wchar_t*>(text.utf16());
 }
 
-std::string text(const QString& path) {
-  return QDir::toNativeSeparators(path).toStdString();
+// What the system calls take: the path with Windows' separators.
+QString native(const QString& path) {
+  return QDir::toNativeSeparators(path);
 }
 
 [[noreturn]] void failWith(DWORD error, const std::string& attempt) {
   throw InOutError::fromErrno(static_cast<int>(error), attempt);
 }
 
-QStringList componentsOf(const QString& relative) {
-  return QDir::fromNativeSeparators(relative).split(QChar('/'), Qt::SkipEmptyParts);
-}
-
-// The game folder's path with '/' separators and without a trailing one
-// (but for a drive's root), so that paths built from it read well.
-QString rootPathOf(const QString& root) {
-  QString path = QDir::fromNativeSeparators(root);
-  while (path.size() > 3 && path.endsWith('/')) path.chop(1);
-  return path;
+int lastError() {
+  return static_cast<int>(GetLastError());
 }
 
 constexpr DWORD kShareAllButDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
@@ -57,8 +49,8 @@ constexpr DWORD kShareAllButDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
 // Opens what `path` names, following links when `followLinks`.
 Handle openEntry(const QString& path, bool followLinks) {
   const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-  return Handle(CreateFileW(wide(QDir::toNativeSeparators(path)), FILE_READ_ATTRIBUTES,
-                            kShareAllButDelete, nullptr, OPEN_EXISTING, flags, nullptr));
+  return Handle(CreateFileW(wide(native(path)), FILE_READ_ATTRIBUTES, kShareAllButDelete, nullptr,
+                            OPEN_EXISTING, flags, nullptr));
 }
 
 // Where an open entry really is, every link resolved, in upper case for
@@ -78,44 +70,16 @@ QString finalPathOf(HANDLE entry) {
   }
 }
 
-QString finalPathOf(const QString& path) {
-  const Handle entry = openEntry(path, true);
-  return entry.valid() ? finalPathOf(entry.get()) : QString();
-}
-
-bool resolvesInside(const QString& path, const QString& rootPath) {
-  const QString rootReal = finalPathOf(rootPath);
-  const QString real = finalPathOf(path);
-  return !rootReal.isEmpty() && real.startsWith(rootReal + '/');
-}
-
 bool isLink(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 DWORD attributesOf(const QString& path) {
-  return GetFileAttributesW(wide(QDir::toNativeSeparators(path)));
-}
-
-// Opens and holds the folder at `path`; a link is followed only where it
-// leads to a folder inside the game folder.
-Handle openFolder(const QString& path, const QString& rootPath, bool isRoot) {
-  const bool link = !isRoot && isLink(attributesOf(path));
-  if (link && !resolvesInside(path, rootPath))
-    throw InOutError(kAccessDenied, text(path) + " links outside the game folder");
-  Handle folder = openEntry(path, isRoot || link);
-  if (!folder.valid())
-    failWith(GetLastError(),
-             (isRoot ? "Cannot open the game folder " : "Cannot open the folder ") + text(path));
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (!GetFileInformationByHandle(folder.get(), &info) ||
-      !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-    failWith(ERROR_DIRECTORY, "Cannot open the folder " + text(path));
-  return folder;
+  return GetFileAttributesW(wide(native(path)));
 }
 
 // A file of the game folder by its handle.
-class HandleFile : public OpenFile {
+class HandleFile : public SystemFile {
  public:
   HandleFile(Handle file, QString path) : file_(std::move(file)), path_(std::move(path)) {}
   void writeAt(int64_t offset, const char* bytes, int64_t count) override {
@@ -126,7 +90,7 @@ class HandleFile : public OpenFile {
       const auto chunk = static_cast<DWORD>(std::min<int64_t>(count - done, 1 << 30));
       const bool wrote = WriteFile(file_.get(), bytes + done, chunk, &put, &at);
       if (!wrote || put == 0)
-        failWith(wrote ? ERROR_DISK_FULL : GetLastError(), "Cannot write " + text(path_));
+        failWith(wrote ? ERROR_DISK_FULL : GetLastError(), "Cannot write " + messageText(path_));
       done += put;
     }
   }
@@ -136,10 +100,19 @@ class HandleFile : public OpenFile {
     const auto wanted = static_cast<DWORD>(std::min<int64_t>(capacity, 1 << 30));
     if (ReadFile(file_.get(), buffer, wanted, &got, &at)) return got;
     if (GetLastError() == ERROR_HANDLE_EOF) return 0;
-    failWith(GetLastError(), "Cannot read " + text(path_));
+    failWith(GetLastError(), "Cannot read " + messageText(path_));
   }
   void close() override {
-    if (!CloseHandle(file_.release())) failWith(GetLastError(), "Cannot write " + text(path_));
+    if (!CloseHandle(file_.release()))
+      failWith(GetLastError(), "Cannot write " + messageText(path_));
+  }
+  std::optional<FileFacts> facts() const override {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file_.get(), &info)) return std::nullopt;
+    return FileFacts{
+        !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)),
+        info.nNumberOfLinks,
+        static_cast<int64_t>((uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow)};
   }
 
  private:
@@ -154,17 +127,11 @@ class HandleFile : public OpenFile {
   QString path_;
 };
 
-// Opens the plain file at `path`: a link only where it leads inside the game
-// folder; nothing when no plain file is there.
-Handle openFileInside(const QString& path, const QString& rootPath,
-                      DWORD access = FILE_READ_ATTRIBUTES) {
-  const DWORD attributes = attributesOf(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-      (isLink(attributes) && !resolvesInside(path, rootPath)))
-    return Handle();
-  Handle file(CreateFileW(wide(QDir::toNativeSeparators(path)), access,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
+// Opens the file at `path`, a link followed; nothing when no file (but a
+// folder) is there.
+Handle openFollowing(const QString& path, DWORD access) {
+  Handle file(CreateFileW(wide(native(path)), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   BY_HANDLE_FILE_INFORMATION info{};
   if (file.valid() && (!GetFileInformationByHandle(file.get(), &info) ||
                        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)))
@@ -177,161 +144,188 @@ int64_t nanoseconds(const LARGE_INTEGER& time) {
   return time.QuadPart * 100;
 }
 
-// Opens a plain file of the folder, never through a link.
-Handle openPlainFile(const QString& path, DWORD access, DWORD disposition) {
-  Handle file(CreateFileW(wide(QDir::toNativeSeparators(path)), access, FILE_SHARE_READ, nullptr,
-                          disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                          nullptr));
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (file.valid() &&
-      (!GetFileInformationByHandle(file.get(), &info) ||
-       (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return Handle();
-  }
-  return file;
-}
-
-// The record beside a partial copy, or nothing when there is none or it
-// cannot be read: a record is a few bytes, so a long one is no record.
-std::optional<partial_copy::Source> readRecord(const QString& path) {
-  constexpr DWORD kMostRecordBytes = 256;
-  const Handle record = openPlainFile(path, GENERIC_READ, OPEN_EXISTING);
-  if (!record.valid()) return std::nullopt;
-  QByteArray text(kMostRecordBytes + 1, '\0');
-  DWORD got = 0;
-  if (!ReadFile(record.get(), text.data(), kMostRecordBytes + 1, &got, nullptr) ||
-      got > kMostRecordBytes)
-    return std::nullopt;
-  text.truncate(got);
-  return partial_copy::parseRecord(text);
-}
-
-// Removes the file or link at `path`; a link to a folder goes as a link,
-// never with what it leads to.
-void removeFile(const QString& path) {
-  const DWORD attributes = attributesOf(path);
-  if (isLink(attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-    RemoveDirectoryW(wide(QDir::toNativeSeparators(path)));
-  else
-    DeleteFileW(wide(QDir::toNativeSeparators(path)));
-}
-
-uint64_t freeBytesAt(const QString& folder) {
-  ULARGE_INTEGER available{};
-  if (!GetDiskFreeSpaceExW(wide(QDir::toNativeSeparators(folder + '/')), &available, nullptr,
-                           nullptr))
-    failWith(GetLastError(), "Cannot read the free space of " + text(folder));
-  return available.QuadPart;
+QString windowsFolder() {
+  wchar_t buffer[MAX_PATH] = {};
+  const UINT length = GetWindowsDirectoryW(buffer, MAX_PATH);
+  return length > 0 && length < MAX_PATH
+             ? QDir::fromNativeSeparators(QString::fromWCharArray(buffer, length))
+             : QString();
 }
 
 }  // namespace
 
-class GameFolder::Parent {
- public:
-  QString path() const { return folderPath + '/' + name; }
-  QString pathOf(const QString& other) const { return folderPath + '/' + other; }
-  std::vector<Handle> held;  // the folders from the game folder down to this one
-  QString name;              // the last component
-  QString folderPath;
+NativeString nativeOf(const QString& path) {
+  return path;
+}
+
+QByteArray bytesOf(const NativeString& name) {
+  return name.toUtf8();
+}
+
+NativeString fromBytes(const QByteArray& bytes) {
+  return QString::fromUtf8(bytes);
+}
+
+std::string messageText(const NativeString& path) {
+  return native(path).toStdString();
+}
+
+NativeString resolvedPath(const NativeString& path) {
+  const Handle entry = openEntry(path, true);
+  return entry.valid() ? finalPathOf(entry.get()) : QString();
+}
+
+struct FolderHold {
+  Handle handle;
 };
 
-// A file's partial copy beside it, and the record of the server's file it
-// comes from (see partial_copy.h).
-class GameFolder::PartialCopy {
- public:
-  PartialCopy(const Parent& parent, const QString& name)
-      : copyPath_(parent.pathOf(QString::fromUtf8(partial_copy::copyName(name.toUtf8())))),
-        recordPath_(parent.pathOf(QString::fromUtf8(partial_copy::recordName(name.toUtf8())))) {}
+void FolderHoldCloser::operator()(FolderHold* hold) const {
+  delete hold;
+}
 
-  const QString& path() const { return copyPath_; }
+EntryKind kindOf(const Entry& entry) {
+  const DWORD attributes = attributesOf(entry.path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::kNone;
+  if (isLink(attributes)) return EntryKind::kLink;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return EntryKind::kFolder;
+  return EntryKind::kFile;
+}
 
-  // A folder at the copy's or the record's name would fail every fetch of
-  // the file; it is the player's to remove, so the error names it. A link
-  // to a folder there is the launcher's to replace.
-  void refuseFolders() const {
-    for (const QString* path : {&copyPath_, &recordPath_}) {
-      const DWORD attributes = attributesOf(*path);
-      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-          !isLink(attributes))
-        throw Exception(text(*path) + " is a folder in the place of the launcher's partial copy");
-    }
+namespace {
+
+HeldFolder heldFolder(Handle handle, int& error) {
+  if (!handle.valid()) {
+    error = lastError();
+    return nullptr;
   }
+  return HeldFolder(new FolderHold{std::move(handle)});
+}
 
-  // The copy an earlier fetch left, open to go on with; none when no plain
-  // file is there. A copy with another link (a hard link to some other
-  // file) is none either: going on would write into that file, and
-  // discarding the copy removes only this name of it.
-  Handle openKept() const {
-    Handle file = openPlainFile(copyPath_, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!file.valid() || !GetFileInformationByHandle(file.get(), &info) || info.nNumberOfLinks != 1)
-      return Handle();
-    return file;
+}  // namespace
+
+HeldFolder openGameFolderAt(const NativeString& rootPath, int& error) {
+  return heldFolder(openEntry(rootPath, true), error);
+}
+
+HeldFolder openFolderEntry(const Entry& entry, bool followLinks, int& error) {
+  return heldFolder(openEntry(entry.path, followLinks), error);
+}
+
+bool isFolder(const FolderHold& hold) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  return GetFileInformationByHandle(hold.handle.get(), &info) &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+int notFolderError() {
+  return ERROR_DIRECTORY;
+}
+
+int makeFolder(const Entry& entry) {
+  if (CreateDirectoryW(wide(native(entry.path)), nullptr)) return 0;
+  const DWORD error = GetLastError();
+  return error == ERROR_ALREADY_EXISTS ? 0 : static_cast<int>(error);
+}
+
+int listFolder(const Folder& folder, std::vector<NativeString>& names) {
+  WIN32_FIND_DATAW found{};
+  HANDLE search = FindFirstFileExW(wide(native(folder.path + QStringLiteral("/*"))),
+                                   FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return lastError();
+  do names.push_back(QString::fromWCharArray(found.cFileName));
+  while (FindNextFileW(search, &found));
+  FindClose(search);
+  return 0;
+}
+
+int removeEntry(const Entry& entry) {
+  const DWORD attributes = attributesOf(entry.path);
+  const bool removed = isLink(attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY)
+                           ? RemoveDirectoryW(wide(native(entry.path)))
+                           : DeleteFileW(wide(native(entry.path)));
+  const DWORD error = removed ? ERROR_SUCCESS : GetLastError();
+  return error == ERROR_FILE_NOT_FOUND ? 0 : static_cast<int>(error);
+}
+
+int renameReplacing(const Entry& from, const Entry& to) {
+  return MoveFileExW(wide(native(from.path)), wide(native(to.path)), MOVEFILE_REPLACE_EXISTING)
+             ? 0
+             : lastError();
+}
+
+int freeBytesAt(const NativeString& path, uint64_t& bytes) {
+  ULARGE_INTEGER available{};
+  if (!GetDiskFreeSpaceExW(wide(native(path + '/')), &available, nullptr, nullptr))
+    return lastError();
+  bytes = available.QuadPart;
+  return 0;
+}
+
+int freeBytesIn(const Folder& folder, uint64_t& bytes) {
+  return freeBytesAt(folder.path, bytes);
+}
+
+// FILE_FLAG_OPEN_REPARSE_POINT opens a link itself rather than refusing it,
+// so what is opened is refused here unless it is a plain file.
+std::unique_ptr<SystemFile> openNoFollow(const Entry& entry, Opening opening, int& error) {
+  DWORD access = GENERIC_READ | GENERIC_WRITE;
+  DWORD disposition = CREATE_NEW;
+  switch (opening) {
+    case Opening::kRead:
+      access = GENERIC_READ;
+      disposition = OPEN_EXISTING;
+      break;
+    case Opening::kReadWrite:
+      disposition = OPEN_EXISTING;
+      break;
+    case Opening::kCreate:
+      break;
+    case Opening::kReplace:
+      removeEntry(entry);
+      access = GENERIC_WRITE;
+      break;
   }
-
-  // Where a fetch of `source`, listed with `size` bytes, goes on in `kept`.
-  int64_t resumeOffset(const Handle& kept, const std::optional<partial_copy::Source>& source,
-                       int64_t size) const {
-    LARGE_INTEGER length{};
-    if (!source || !kept.valid() || !GetFileSizeEx(kept.get(), &length)) return 0;
-    return partial_copy::resumeOffset(length.QuadPart, readRecord(recordPath_), *source, size);
+  Handle file(CreateFileW(wide(native(entry.path)), access, FILE_SHARE_READ, nullptr, disposition,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.valid()) {
+    error = lastError();
+    return nullptr;
   }
-
-  // The copy to write from `from` on: `kept` to go on with, or from 0 a
-  // new, empty one, recorded as of `source`. The record goes last, so a
-  // copy whose record is missing or damaged is never taken for one of
-  // another file.
-  Handle open(int64_t from, Handle kept, const std::optional<partial_copy::Source>& source) const {
-    if (from > 0) return kept;
-    kept = Handle();
-    discard();
-    Handle file = openPlainFile(copyPath_, GENERIC_READ | GENERIC_WRITE, CREATE_NEW);
-    if (!file.valid()) failWith(GetLastError(), "Cannot create " + text(copyPath_));
-    try {
-      if (source) writeRecord(*source);
-    } catch (...) {
-      file = Handle();
-      discard();
-      throw;
-    }
-    return file;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file.get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+    error = ERROR_ACCESS_DENIED;
+    return nullptr;
   }
+  return std::make_unique<HandleFile>(std::move(file), entry.path);
+}
 
-  // Puts the whole copy in the place of `targetPath`, and drops its record.
-  // Renaming over a link replaces the link, never the file it leads to.
-  void moveTo(const QString& targetPath) const {
-    if (!MoveFileExW(wide(QDir::toNativeSeparators(copyPath_)),
-                     wide(QDir::toNativeSeparators(targetPath)), MOVEFILE_REPLACE_EXISTING))
-      failWith(GetLastError(), "Cannot move " + text(copyPath_) + " to " + text(targetPath));
-    removeFile(recordPath_);
-  }
+std::optional<FileStamp> stampFollowing(const Entry& entry) {
+  const Handle file = openFollowing(entry.path, FILE_READ_ATTRIBUTES);
+  FILE_BASIC_INFO times{};
+  LARGE_INTEGER size{};
+  if (!file.valid() ||
+      !GetFileInformationByHandleEx(file.get(), FileBasicInfo, &times, sizeof times) ||
+      !GetFileSizeEx(file.get(), &size))
+    return std::nullopt;
+  return FileStamp{size.QuadPart, nanoseconds(times.LastWriteTime), nanoseconds(times.ChangeTime)};
+}
 
-  // Removes the copy and its record, if there; what cannot be removed is
-  // found out by the next open.
-  void discard() const {
-    removeFile(recordPath_);
-    removeFile(copyPath_);
-  }
+// A file that cannot be opened is, as Windows tells it, no file there.
+std::unique_ptr<SystemFile> openPlainFollowing(const Entry& entry, int& /*error*/) {
+  Handle file = openFollowing(entry.path, GENERIC_READ);
+  if (!file.valid()) return nullptr;
+  return std::make_unique<HandleFile>(std::move(file), entry.path);
+}
 
- private:
-  void writeRecord(const partial_copy::Source& source) const {
-    const QByteArray content = partial_copy::recordText(source);
-    removeFile(recordPath_);
-    const Handle record = openPlainFile(recordPath_, GENERIC_WRITE, CREATE_NEW);
-    DWORD written = 0;
-    if (!record.valid() ||
-        !WriteFile(record.get(), content.constData(), static_cast<DWORD>(content.size()), &written,
-                   nullptr) ||
-        written != static_cast<DWORD>(content.size()))
-      failWith(GetLastError(), "Cannot write " + text(recordPath_));
-  }
+// Windows' own folder.
+QStringList systemFolders() {
+  return {QFileInfo(windowsFolder()).canonicalFilePath()};
+}
 
-  QString copyPath_;
-  QString recordPath_;
-};
+}  // namespace game_folder_system
 
-GameFolder::GameFolder(QString root) : root_(std::move(root)) {}
+namespace sys = game_folder_system;
 
 // What Windows refuses in a name, or takes for a device instead of a file.
 bool GameFolder::canHoldName(const QString& name) {
@@ -351,189 +345,6 @@ bool GameFolder::canHoldName(const QString& name) {
   return !numberedDevice;
 }
 
-namespace {
-
-// Holds the folders from the game folder down to the one `count` components
-// below it, each reached as openFolder() allows; `path` becomes its path.
-std::vector<Handle> holdFolders(const QString& rootPath, const QStringList& components,
-                                qsizetype count, QString& path) {
-  std::vector<Handle> held;
-  path = rootPath;
-  held.push_back(openFolder(rootPath, rootPath, true));
-  for (qsizetype i = 0; i < count; ++i) {
-    path += '/' + components[i];
-    held.push_back(openFolder(path, rootPath, false));
-  }
-  return held;
-}
-
-}  // namespace
-
-GameFolder::Parent GameFolder::openParent(const QString& relative) const {
-  const QStringList components = componentsOf(relative);
-  if (components.isEmpty())
-    throw InOutError(kInvalidFilename, "No file name in " + relative.toStdString());
-  Parent parent;
-  parent.held =
-      holdFolders(rootPathOf(root_), components, components.size() - 1, parent.folderPath);
-  parent.name = components.last();
-  return parent;
-}
-
-void GameFolder::removeStalePartialCopies(
-    const QString& relative, const QSet<QString>& listed,
-    const std::function<void(const InOutError&)>& failed) const {
-  const QStringList components = componentsOf(relative);
-  QString path;
-  const std::vector<Handle> held =
-      holdFolders(rootPathOf(root_), components, components.size(), path);
-  QSet<QString> kept;
-  for (const QString& name : listed) {
-    const QByteArray utf8 = name.toUtf8();
-    kept << name << QString::fromUtf8(partial_copy::copyName(utf8))
-         << QString::fromUtf8(partial_copy::recordName(utf8));
-  }
-  WIN32_FIND_DATAW found{};
-  HANDLE search = FindFirstFileExW(wide(QDir::toNativeSeparators(path + QStringLiteral("/*"))),
-                                   FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
-  if (search == INVALID_HANDLE_VALUE)
-    failWith(GetLastError(), "Cannot list the folder " + text(path));
-  std::vector<std::pair<QString, DWORD>> stale;
-  do {
-    const QString name = QString::fromWCharArray(found.cFileName);
-    const QByteArray utf8 = name.toUtf8();
-    if (!kept.contains(name) &&
-        (partial_copy::isPartialCopyName(utf8) || partial_copy::isOldStyleCopyName(utf8)))
-      stale.emplace_back(name, found.dwFileAttributes);
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
-  for (const auto& [name, attributes] : stale) {
-    // A folder of that name is no copy; a link to one goes as a link.
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !isLink(attributes)) continue;
-    const QString entry = QDir::toNativeSeparators(path + '/' + name);
-    const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(wide(entry))
-                                                                 : DeleteFileW(wide(entry));
-    const DWORD error = removed ? ERROR_SUCCESS : GetLastError();
-    if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND)
-      failed(InOutError::fromErrno(static_cast<int>(error), "Cannot remove " + text(entry)));
-  }
-}
-
-int64_t GameFolder::fileSize(const QString& relative) const {
-  const std::optional<FileStamp> stamp = stampOf(relative);
-  return stamp ? stamp->size : -1;
-}
-
-std::optional<FileStamp> GameFolder::stampOf(const QString& relative) const {
-  try {
-    const Parent parent = openParent(relative);
-    const Handle file = openFileInside(parent.path(), rootPathOf(root_));
-    FILE_BASIC_INFO times{};
-    LARGE_INTEGER size{};
-    if (!file.valid() ||
-        !GetFileInformationByHandleEx(file.get(), FileBasicInfo, &times, sizeof times) ||
-        !GetFileSizeEx(file.get(), &size))
-      return std::nullopt;
-    return FileStamp{size.QuadPart, nanoseconds(times.LastWriteTime),
-                     nanoseconds(times.ChangeTime)};
-  } catch (const InOutError&) {
-    return std::nullopt;
-  }
-}
-
-QByteArray GameFolder::sha256Of(const QString& relative, int64_t& bytesRead) const {
-  const Parent parent = openParent(relative);
-  Handle file = openFileInside(parent.path(), rootPathOf(root_), GENERIC_READ);
-  if (!file.valid())
-    throw InOutError(kFileNotFound, text(parent.path()) + " is no file inside the game folder");
-  HandleFile opened(std::move(file), parent.path());
-  Sha256 hash;
-  bytesRead += hashFromStart(hash, opened);
-  return hash.result();
-}
-
-int64_t GameFolder::freeSpace() const {
-  return static_cast<int64_t>(freeBytesAt(rootPathOf(root_)));
-}
-
-void GameFolder::replaceFile(const QString& relative, int64_t size,
-                             const std::optional<partial_copy::Source>& source,
-                             const std::function<void(TStream&, int64_t from)>& fetch,
-                             const QByteArray& sha256) const {
-  const Parent parent = openParent(relative);
-  const DWORD attributes = attributesOf(parent.path());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-      !isLink(attributes))
-    throw InOutError(kAccessDenied, text(parent.path()) + " is a folder");
-  const PartialCopy copy(parent, parent.name);
-  copy.refuseFolders();
-  Handle kept = copy.openKept();
-  const int64_t from = copy.resumeOffset(kept, source, size);
-  const uint64_t freeBytes = freeBytesAt(parent.folderPath);
-  if (size < 0 || static_cast<uint64_t>(size - from) > freeBytes)
-    throw InOutError(kDiskFull, relative.toStdString() + " is listed with " + std::to_string(size) +
-                                    " bytes; the disk of " + text(parent.folderPath) + " has " +
-                                    std::to_string(freeBytes) + " bytes free");
-
-  ListedSizeStream stream(
-      std::make_unique<HandleFile>(copy.open(from, std::move(kept), source), copy.path()), relative,
-      size, from, sha256);
-  try {
-    stream.hashKeptBytes(from);
-    fetch(stream, from);
-    // Not flushed to the disk: a file a crash leaves short has another size,
-    // and the next run fetches it again.
-    stream.finish();
-  } catch (...) {
-    // A copy is kept for the next fetch to go on from, unless it holds
-    // nothing or is worth nothing: a full disk gets its space back.
-    if (stream.worthless() || stream.reached() == 0) {
-      stream.abandon();
-      copy.discard();
-    }
-    throw;
-  }
-  try {
-    copy.moveTo(parent.path());
-  } catch (...) {
-    copy.discard();
-    throw;
-  }
-}
-
-bool leadsInside(const QString& root, const QString& path) {
-  return resolvesInside(QDir::fromNativeSeparators(path), rootPathOf(root));
-}
-
-namespace {
-
-QString systemFolder() {
-  wchar_t buffer[MAX_PATH] = {};
-  const UINT length = GetWindowsDirectoryW(buffer, MAX_PATH);
-  return length > 0 && length < MAX_PATH
-             ? QDir::fromNativeSeparators(QString::fromWCharArray(buffer, length))
-             : QString();
-}
-
-bool isSameOrBelow(const QString& path, const QString& folder) {
-  return !folder.isEmpty() &&
-         (path.compare(folder, Qt::CaseInsensitive) == 0 ||
-          path.startsWith(folder.endsWith('/') ? folder : folder + '/', Qt::CaseInsensitive));
-}
-
-}  // namespace
-
-// A drive's root, the player's profile folder itself, or Windows' own folder.
-bool isProtectedFolder(const QString& folder) {
-  const QString real = QFileInfo(folder).canonicalFilePath();
-  if (real.isEmpty()) return false;
-  if (QDir(real).isRoot()) return true;
-  if (real.compare(QFileInfo(QDir::homePath()).canonicalFilePath(), Qt::CaseInsensitive) == 0)
-    return true;
-  const QString windows = QFileInfo(systemFolder()).canonicalFilePath();
-  return isSameOrBelow(real, windows);
-}
-
 // A named mutex per game folder: the system releases it when the process that
 // holds it ends, however it ends. A mutex can be taken again by the thread
 // that holds it, so the folders this process holds are also kept in a list.
@@ -548,8 +359,9 @@ std::mutex heldNamesGuard;
 std::set<QString> heldNames;
 
 QString mutexNameOf(const QString& root) {
-  const QString real = finalPathOf(rootPathOf(root));
-  const QByteArray key = (real.isEmpty() ? rootPathOf(root).toUpper() : real).toUtf8();
+  const QString rootPath = sys::rootPathOf(root);
+  const QString real = sys::resolvedPath(rootPath);
+  const QByteArray key = (real.isEmpty() ? rootPath.toUpper() : real).toUtf8();
   return QStringLiteral("Local\\QuorrelGameFolder-") +
          QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex());
 }
@@ -564,7 +376,7 @@ std::optional<GameFolderLock> GameFolderLock::take(const QString& root) {
     const std::lock_guard<std::mutex> guard(heldNamesGuard);
     if (!heldNames.insert(name).second) return std::nullopt;
   }
-  Handle mutex(CreateMutexW(nullptr, FALSE, wide(name)));
+  Handle mutex(CreateMutexW(nullptr, FALSE, sys::wide(name)));
   if (!mutex.get()) mutex.release();  // CreateMutexW fails with null, not INVALID_HANDLE_VALUE
   const DWORD waited = mutex.valid() ? WaitForSingleObject(mutex.get(), 0) : WAIT_FAILED;
   if (waited == WAIT_TIMEOUT) {
@@ -584,42 +396,6 @@ GameFolderLock::~GameFolderLock() {
   if (hold_->mutex.valid()) ReleaseMutex(hold_->mutex.get());
   const std::lock_guard<std::mutex> guard(heldNamesGuard);
   heldNames.erase(hold_->name);
-}
-
-struct FolderTrail::Folders {
-  std::vector<Handle> open;
-};
-
-FolderTrail::FolderTrail(QString root)
-    : root_(std::move(root)), folders_(std::make_unique<Folders>()) {}
-
-FolderTrail::~FolderTrail() = default;
-
-size_t FolderTrail::depth() const {
-  return folders_->open.empty() ? 0 : folders_->open.size() - 1;
-}
-
-void FolderTrail::enter(const QString& name) {
-  std::vector<Handle>& open = folders_->open;
-  const QString rootPath = rootPathOf(root_);
-  if (open.empty()) {
-    open.push_back(openFolder(rootPath, rootPath, true));
-    path_ = rootPath.toUtf8();
-  }
-  const QString path = QString::fromUtf8(path_) + '/' + name;
-  if (!CreateDirectoryW(wide(QDir::toNativeSeparators(path)), nullptr) &&
-      GetLastError() != ERROR_ALREADY_EXISTS)
-    failWith(GetLastError(), "Cannot create the folder " + text(path));
-  // A folder already there is used as it is; a link to one inside the game folder too.
-  open.push_back(openFolder(path, rootPath, false));
-  path_ = path.toUtf8();
-}
-
-void FolderTrail::leave() {
-  std::vector<Handle>& open = folders_->open;
-  if (open.size() < 2) return;
-  open.pop_back();
-  path_.truncate(path_.lastIndexOf('/'));
 }
 
 }  // namespace quorrel
