@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QColor>
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QStringList>
 #include <QTimer>
@@ -194,6 +195,9 @@ class TForm1 : public QWidget {
   Platform platform_;
   std::unique_ptr<SyncObserver> flowView_;
   Clock::TimePoint rateShown_;
+  // When the window last had its turn during a fetch: blocks arrive far more
+  // often than a window needs to repaint, and each turn has its cost.
+  QElapsedTimer sinceTurn_;
   // Refreshes the rate line also while no block arrives, so a stalled link
   // shows its speed falling.
   QTimer* rateTimer_;

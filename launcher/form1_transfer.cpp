@@ -50,6 +50,7 @@ class TForm1::FlowView : public SyncObserver {
     if (progress.total() > 0) form_.rateTimer_->start();
   }
   void fileStarted(FlowKind kind, const FileToSync& file) override {
+    form_.sinceTurn_.invalidate();  // the file's first block gives the window its turn
     form_.setStatus(kWhite, (kind == FlowKind::Update ? QStringLiteral("Updating ")
                                                       : QStringLiteral("Downloading ")) +
                                 file.relativePath + QStringLiteral("..."));
@@ -94,7 +95,12 @@ bool TForm1::GameDownloadProgressCalback(int64_t bytescopied, bool) {
   customProgressBar(progress::percentOf(downloaded_bytes, download_total));
   // The rate line changes a few times a second at most: often enough to read.
   if (platform_.clock.now() - rateShown_ >= std::chrono::milliseconds(250)) showTransferRate();
-  QCoreApplication::processEvents();
+  // Often enough to repaint smoothly and take a close at once.
+  constexpr qint64 kTurnEveryMs = 15;
+  if (!sinceTurn_.isValid() || sinceTurn_.elapsed() >= kTurnEveryMs) {
+    QCoreApplication::processEvents();
+    sinceTurn_.start();
+  }
   return true;
 }
 
