@@ -17,6 +17,7 @@
 
 #include "build_version.h"
 #include "controls.h"
+#include "flow_end_status.h"
 #include "launcher_config.h"
 #include "platform/platform.h"
 #include "sync_engine.h"
@@ -31,16 +32,6 @@ struct TFolderDialog {
   QString title;
   QString fileName;
 };
-
-// A text of the status line, in its colour.
-struct StatusLine {
-  QColor colour;
-  QString text;
-};
-
-// What the status line says once a flow has ended as `result`; nothing when
-// that end leaves it as it was (the player stopped the flow, or declined it).
-std::optional<StatusLine> flowEndStatus(FlowKind kind, const FlowResult& result);
 
 // The launcher's one window. Its controls, its state and its handlers are
 // public so that the tests reach them by their names. The flows are the
