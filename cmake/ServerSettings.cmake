@@ -12,7 +12,7 @@ set(QUORREL_TALENTS_URL "https://quorrel.example/talents" CACHE STRING "Talent c
 set(QUORREL_PROJECT_URL "https://quorrel.example/launcher" CACHE STRING "The launcher's project page")
 set(QUORREL_CA_FILE "" CACHE STRING "Extra CA bundle trusted for HTTPS (empty: the system's CAs only)")
 set(QUORREL_HOSTKEY_SHA256 "" CACHE STRING "Comma-separated SHA256:... fingerprints the patch server's host key must match (empty: trust on first use)")
-set(QUORREL_UPDATE_PUBKEY "" CACHE STRING "Ed25519 public key (base64 of its 32 bytes) that launcher builds must be signed with (empty: builds are not signed)")
+set(QUORREL_UPDATE_PUBKEY "" CACHE STRING "Ed25519 public key (base64 of its 32 bytes) that launcher releases and game-file manifests must be signed with (empty: nothing is signed)")
 
 if(NOT QUORREL_PATCH_PORT MATCHES "^[0-9]+$" OR QUORREL_PATCH_PORT GREATER 65535 OR QUORREL_PATCH_PORT LESS 1)
   message(FATAL_ERROR "QUORREL_PATCH_PORT must be a port number, not '${QUORREL_PATCH_PORT}'")

@@ -52,11 +52,11 @@ QByteArray fetchSmallFile(TSftpSession& session, const QString& remoteRoot, cons
 std::optional<manifest::Manifest> readServerManifest(TSftpSession& session,
                                                      const QString& remoteRoot,
                                                      const ManifestListing& listed,
-                                                     const QString& updatePublicKey) {
+                                                     UpdateKeys& keys) {
   if (!listed.manifestSize) return std::nullopt;
   const QByteArray text = fetchSmallFile(session, remoteRoot, manifest::kFileName,
                                          *listed.manifestSize, manifest::kMaxBytes);
-  if (!updatePublicKey.isEmpty()) {
+  if (keys.enabled()) {
     if (!listed.signatureSize)
       throw ReleaseRefused("The patch server's manifest is not signed",
                            {.reason = ReleaseRefusal::Reason::Unsigned});
@@ -64,7 +64,7 @@ std::optional<manifest::Manifest> readServerManifest(TSftpSession& session,
         fetchSmallFile(session, remoteRoot, manifest::kSignatureFileName, *listed.signatureSize,
                        manifest::kMaxSignatureBytes);
     try {
-      verifyUpdateSignature(updatePublicKey, text, QString::fromLatin1(signature), "the manifest");
+      keys.verify(text, QString::fromLatin1(signature), "the manifest");
     } catch (const SignatureError& error) {
       throw ReleaseRefused(std::string("The patch server's manifest is refused: ") + error.what(),
                            {.reason = ReleaseRefusal::Reason::Unsigned});

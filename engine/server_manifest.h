@@ -6,6 +6,7 @@
 
 #include "manifest.h"
 #include "sftp_session.h"
+#include "update_keys.h"
 
 namespace quorrel {
 
@@ -17,13 +18,13 @@ struct ManifestListing {
 };
 
 // Reads the manifest the server publishes, and trusts it only as the build
-// says: with an update key, only when it is signed with that key, so that a
+// says: with an update key, only when one of its trusted keys signed it, so that a
 // patch server in other hands cannot make the launcher accept files of its
 // own. Nothing when the server publishes none; ReleaseRefused when it cannot
 // be trusted, ManifestError when it cannot be read.
 std::optional<manifest::Manifest> readServerManifest(TSftpSession& session,
                                                      const QString& remoteRoot,
                                                      const ManifestListing& listed,
-                                                     const QString& updatePublicKey);
+                                                     UpdateKeys& keys);
 
 }  // namespace quorrel

@@ -176,10 +176,11 @@ bool SyncEngine::connectAndWalk() {
 // them; ManifestError (ReleaseRefused) when it does not.
 void SyncEngine::readRelease() {
   Flow& flow = *flow_;
+  UpdateKeys keys(services_.stateFolder, config_.updatePublicKey);
   flow.manifest = readServerManifest(flow.connection->session(), flow.request.remoteRoot,
-                                     flow.walk->manifest(), config_.updatePublicKey);
+                                     flow.walk->manifest(), keys);
   ReleaseState releases(services_.stateFolder);
-  const ReleaseCheck check{flow.manifest, !config_.updatePublicKey.isEmpty(), flow.walk->fileList(),
+  const ReleaseCheck check{flow.manifest, keys.enabled(), flow.walk->fileList(),
                            flow.request.remoteRoot, QDateTime::currentDateTimeUtc()};
   check.accept(releases,
                QStringLiteral("%1:%2 %3")

@@ -30,10 +30,9 @@ TForm1::TForm1(LauncherConfig config, Platform platform, QWidget* parent)
       config_(std::move(config)),
       platform_(platform),
       flowView_(makeFlowView()),
-      // The digest caches live in the per-user state folder, the support log's.
       engine(config_,
              EngineServices{platform_.sftpLibrary, platform_.sleeper, platform_.clock,
-                            QFileInfo(platform_.log.file()).absolutePath()},
+                            platform_.log.stateFolder()},
              *flowView_) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Form1"));

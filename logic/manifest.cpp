@@ -54,24 +54,15 @@ QString pathProblem(const QByteArray& path) {
   return {};
 }
 
-[[noreturn]] void refuseLine(qsizetype number, const QString& reason) {
+const QString kManifest = QStringLiteral("the manifest");
+
+[[noreturn]] void refuseLine(const QString& document, qsizetype number, const QString& reason) {
   throw ManifestError(
-      QStringLiteral("Line %1 of the manifest: %2").arg(number).arg(reason).toStdString());
+      QStringLiteral("Line %1 of %2: %3").arg(number).arg(document, reason).toStdString());
 }
 
-Entry parseEntry(const QByteArray& line, qsizetype number) {
-  const qsizetype firstSpace = line.indexOf(' ');
-  const qsizetype secondSpace = firstSpace < 0 ? -1 : line.indexOf(' ', firstSpace + 1);
-  if (secondSpace < 0) refuseLine(number, QStringLiteral("not a digest, a size and a path"));
-  const QByteArray digest = line.left(firstSpace);
-  const QByteArray size = line.mid(firstSpace + 1, secondSpace - firstSpace - 1);
-  const QByteArray path = line.mid(secondSpace + 1);
-  if (digest.size() != kDigestHexDigits || !isLowerHex(digest))
-    refuseLine(number, QStringLiteral("the digest is not 64 lower-case hex digits"));
-  const std::optional<std::int64_t> bytes = countOf(size);
-  if (!bytes) refuseLine(number, QStringLiteral("the size is not a decimal byte count"));
-  if (const QString problem = pathProblem(path); !problem.isEmpty()) refuseLine(number, problem);
-  return {QString::fromUtf8(path), *bytes, QByteArray::fromHex(digest)};
+[[noreturn]] void refuseLine(qsizetype number, const QString& reason) {
+  refuseLine(kManifest, number, reason);
 }
 
 std::int64_t parseVersion(const QByteArray& line, qsizetype number) {
@@ -82,25 +73,9 @@ std::int64_t parseVersion(const QByteArray& line, qsizetype number) {
   return *version;
 }
 
-// Only the one spelling expiryText() writes, so the signed text means one time.
-QDateTime parseExpiry(const QByteArray& line, qsizetype number) {
-  const QString text = QString::fromLatin1(line.mid(kExpiresKey.size()));
-  const QDateTime expires(QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd")),
-                          QTime::fromString(text.mid(11, 8), QStringLiteral("HH:mm:ss")),
-                          QTimeZone::utc());
-  if (!line.startsWith(kExpiresKey) || !expires.isValid() || expiryText(expires) != text)
-    refuseLine(number, QStringLiteral("not \"expires\" and a UTC time as 2027-01-31T12:00:00Z"));
-  return expires;
-}
-
 QByteArray releaseLines(const Release& release) {
   return kReleaseKey + QByteArray::number(release.version) + '\n' + kExpiresKey +
          expiryText(release.expires).toLatin1() + '\n';
-}
-
-QByteArray lineOf(const Entry& entry) {
-  return entry.sha256.toHex() + ' ' + QByteArray::number(entry.size) + ' ' + entry.path.toUtf8() +
-         '\n';
 }
 
 }  // namespace
@@ -132,9 +107,9 @@ Manifest Manifest::parse(const QByteArray& text) {
       if (number == 2)
         manifest.release_->version = parseVersion(line, number);
       else
-        manifest.release_->expires = parseExpiry(line, number);
+        manifest.release_->expires = parseExpiry(line, number, kManifest);
     } else {
-      manifest.add(parseEntry(line, number), number);
+      manifest.add(parseEntry(line, number, kManifest), number);
     }
   }
   if (number == 0) throw ManifestError("The manifest is empty");
@@ -162,10 +137,44 @@ QByteArray format(std::vector<Entry> entries, const std::optional<Release>& rele
   for (const Entry& entry : entries) {
     if (const QString problem = pathProblem(entry.path.toUtf8()); !problem.isEmpty())
       throw ManifestError(entry.path.toStdString() + ": " + problem.toStdString());
-    text += lineOf(entry);
+    text += entryLine(entry);
   }
   Manifest::parse(text);  // what the launcher would refuse is never published
   return text;
+}
+
+Entry parseEntry(const QByteArray& line, qsizetype number, const QString& document) {
+  const qsizetype firstSpace = line.indexOf(' ');
+  const qsizetype secondSpace = firstSpace < 0 ? -1 : line.indexOf(' ', firstSpace + 1);
+  if (secondSpace < 0)
+    refuseLine(document, number, QStringLiteral("not a digest, a size and a path"));
+  const QByteArray digest = line.left(firstSpace);
+  const QByteArray size = line.mid(firstSpace + 1, secondSpace - firstSpace - 1);
+  const QByteArray path = line.mid(secondSpace + 1);
+  if (digest.size() != kDigestHexDigits || !isLowerHex(digest))
+    refuseLine(document, number, QStringLiteral("the digest is not 64 lower-case hex digits"));
+  const std::optional<std::int64_t> bytes = countOf(size);
+  if (!bytes) refuseLine(document, number, QStringLiteral("the size is not a decimal byte count"));
+  if (const QString problem = pathProblem(path); !problem.isEmpty())
+    refuseLine(document, number, problem);
+  return {QString::fromUtf8(path), *bytes, QByteArray::fromHex(digest)};
+}
+
+// Only the one spelling expiryText() writes, so the signed text means one time.
+QDateTime parseExpiry(const QByteArray& line, qsizetype number, const QString& document) {
+  const QString text = QString::fromLatin1(line.mid(kExpiresKey.size()));
+  const QDateTime expires(QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd")),
+                          QTime::fromString(text.mid(11, 8), QStringLiteral("HH:mm:ss")),
+                          QTimeZone::utc());
+  if (!line.startsWith(kExpiresKey) || !expires.isValid() || expiryText(expires) != text)
+    refuseLine(document, number,
+               QStringLiteral("not \"expires\" and a UTC time as 2027-01-31T12:00:00Z"));
+  return expires;
+}
+
+QByteArray entryLine(const Entry& entry) {
+  return entry.sha256.toHex() + ' ' + QByteArray::number(entry.size) + ' ' + entry.path.toUtf8() +
+         '\n';
 }
 
 QString expiryText(const QDateTime& expires) {

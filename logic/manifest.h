@@ -89,5 +89,13 @@ QByteArray format(std::vector<Entry> entries, const std::optional<Release>& rele
 // The text of an expiry time as the manifest holds it.
 QString expiryText(const QDateTime& expires);
 
+// The lines that other signed lists of files (the launcher's own release)
+// share with the manifest. `document` names the text in an error.
+Entry parseEntry(const QByteArray& line, qsizetype number, const QString& document);
+// The line "expires <UTC time>"; only the one spelling expiryText() writes,
+// so a signed text means one time.
+QDateTime parseExpiry(const QByteArray& line, qsizetype number, const QString& document);
+QByteArray entryLine(const Entry& entry);
+
 }  // namespace manifest
 }  // namespace quorrel

@@ -63,6 +63,10 @@ QByteArray SupportLog::stamped(const QString& line) {
 // rather than written through, and the line is still written, since the
 // player who sends the log to support wants it whole. The fresh file says
 // so, for support to know why the older lines are missing.
+QString SupportLog::stateFolder() const {
+  return QFileInfo(file_).absolutePath();
+}
+
 void SupportLog::write(const QString& line) {
   if (!folderMade_) folderMade_ = QDir().mkpath(QFileInfo(file_).path());
   QFile out;

@@ -25,6 +25,9 @@ class SupportLog {
   // the text direction of whoever reads the log.
   void write(const QString& line);
   const QString& file() const { return file_; }
+  // The per-user state folder the launcher keeps beside the log: the digest
+  // caches, the releases and keys it accepted.
+  QString stateFolder() const;
 
   // `text` with every character that could break or disguise a line written
   // as an escape: tab, line feed and carriage return as \t, \n and \r; the

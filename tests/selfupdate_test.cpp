@@ -1,14 +1,19 @@
 // The launcher's self-update, run by the real window with the real web client
 // against an HTTPS server on 127.0.0.1, in a temporary current folder.
 
+#include <QDirIterator>
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <thread>
 
 #include "form_harness.h"
 #include "https_server.h"
+#include "manifest.h"
+#include "package_files.h"
 #include "self_update_files.h"
+#include "sha256.h"
 #include "signing_key.h"
 #include "sshd_server.h"
 #include "test_servers.h"
@@ -517,108 +522,388 @@ TEST_F(SelfUpdateTest, LeftOverUpdateFileIsDeletedWhenTheDownloadFailsBeforeWrit
   EXPECT_EQ(launcher.harness.application.quitRequests, 0);
 }
 
-// --- Signed builds --------------------------------------------------------------
+// --- Signed releases of the whole package ------------------------------------
 
-struct SignatureCase {
-  const char* name;
-  // What the server holds for a build, given the update key and another key.
-  std::function<Routes(const std::string& build, const SigningKey& updateKey,
-                       const SigningKey& otherKey)>
-      routes;
-  bool accepted;
-  const char* loggedReason = "";
-};
+#ifdef Q_OS_WIN
+const QString kSftpLibrary = "qsshlib.dll";
+const QString kQtLibrary = "Qt6Core.dll";
+const QString kPlugin = "platforms/qwindows.dll";
+#else
+const QString kSftpLibrary = "libqsshlib.so";
+const QString kQtLibrary = "lib/libQt6Core.so.6";
+const QString kPlugin = "plugins/platforms/libqxcb.so";
+#endif
+const std::string kReleasePath = "/launcher/release";
 
-const std::string kSignaturePath = kBuildPath + ".sig";
+using Package = std::map<QString, QByteArray>;
 
-const SignatureCase kSignatureCases[] = {
-    {"SignedWithTheUpdateKey",
-     [](const std::string& build, const SigningKey& updateKey, const SigningKey&) {
-       return Routes{{kBuildPath, Response(200, build)},
-                     {kSignaturePath, Response(200, updateKey.signatureFile(build))}};
-     },
-     true},
-    {"OneByteFlipped",
-     [](const std::string& build, const SigningKey& updateKey, const SigningKey&) {
-       std::string tampered = build;
-       tampered[tampered.size() / 2] ^= 0x01;
-       return Routes{{kBuildPath, Response(200, tampered)},
-                     {kSignaturePath, Response(200, updateKey.signatureFile(build))}};
-     },
-     false, "the signature does not match the build"},
-    {"SignedWithAnotherKey",
-     [](const std::string& build, const SigningKey&, const SigningKey& otherKey) {
-       return Routes{{kBuildPath, Response(200, build)},
-                     {kSignaturePath, Response(200, otherKey.signatureFile(build))}};
-     },
-     false, "the signature does not match the build"},
-    {"NoSignature",
-     [](const std::string& build, const SigningKey&, const SigningKey&) {
-       return Routes{{kBuildPath, Response(200, build)}};
-     },
-     false, ".sig: HTTP status 404"},
-    {"SignatureNotInBase64",
-     [](const std::string& build, const SigningKey&, const SigningKey&) {
-       return Routes{{kBuildPath, Response(200, build)},
-                     {kSignaturePath, Response(200, "not a signature")}};
-     },
-     false, "the signature is not 64 bytes in base64"},
-};
-
-class SignatureTest : public SelfUpdateTest, public ::testing::WithParamInterface<SignatureCase> {};
-
-TEST_P(SignatureTest, RunsOnlyABuildSignedWithTheUpdateKey) {
-  const SignatureCase& c = GetParam();
-  const SigningKey updateKey, otherKey;
-  const QByteArray build = standInBuild("new");
-  server.serve(kVersionPath, Response(200, "1.0.4"));
-  for (const auto& [path, response] : c.routes(bytes(build), updateKey, otherKey))
-    server.serve(path, response);
-
-  LauncherRun& launcher = run(here + "/" + kMainExecutable);
-  launcher.harness.config().updatePublicKey = updateKey.publicKey();
-  TForm1& form = launcher.start();
-  FormHarness& h = launcher.harness;
-
-  launcher.expectStartupCompleted();
-  const QString updateFile = here + "/" + kUpdateFile;
-  if (c.accepted) {
-    EXPECT_EQ(contentOf(updateFile), build);
-    EXPECT_EQ(h.shell.openedFiles, QStringList{kUpdateFile});
-    EXPECT_EQ(h.application.quitRequests, 1);
-    return;
-  }
-  expectUpdateRefused(form, h, updateFile, c.loggedReason);
+// The installed launcher's folder: the stand-in as its executable.
+Package oldPackage() {
+  return {{kMainExecutable, standInBuild("old")},
+          {kSftpLibrary, "sftp library 1"},
+          {kQtLibrary, "qt core 6.4"},
+          {kPlugin, "platform plugin 6.4"}};
 }
 
-INSTANTIATE_TEST_SUITE_P(Signatures, SignatureTest, ::testing::ValuesIn(kSignatureCases),
+// The release list of `package`, as tools/sign-update writes it.
+QByteArray releaseText(const QString& version, const Package& package,
+                       const QDateTime& expires = QDateTime::currentDateTimeUtc().addDays(30),
+                       const QString& nextKey = {}) {
+  QByteArray text = "quorrel-launcher-release 1\nversion " + version.toLatin1() + "\nexpires " +
+                    manifest::expiryText(expires).toLatin1() + '\n';
+  if (!nextKey.isEmpty()) text += "next-key " + nextKey.toLatin1() + '\n';
+  for (const auto& [path, content] : package)
+    text += manifest::entryLine({path, content.size(), Sha256::of(content)});
+  return text;
+}
+
+// What the web server holds of a release; each part may be changed after signing.
+struct Published {
+  QString version = "1.0.4";
+  Package package = {};
+  QByteArray text = {};
+  std::string signature = {};
+  std::map<QString, QByteArray> served = {};  // by path below launcher/<version>/
+};
+
+enum class Expect { NoUpdate, Update, CheckFails, DownloadFails };
+
+struct ReleaseCase {
+  const char* name;
+  // Turns the installed package into what the release holds, and may spoil it.
+  std::function<void(Published&, const SigningKey& updateKey, const SigningKey& otherKey)> publish;
+  Expect expect;
+  // Update: the paths fetched besides the executable; otherwise part of the logged reason.
+  QStringList fetched = {};
+  QString reason = {};
+};
+
+void sign(Published& release, const SigningKey& key) {
+  release.text = releaseText(release.version, release.package);
+  release.signature = key.signatureFile(release.text.toStdString());
+  release.served = release.package;
+}
+
+// The new build and a new SFTP library; Qt and its plugin as they were.
+Published newLibrary(const SigningKey& key, const char* version = "1.0.4") {
+  Published release{.version = version, .package = oldPackage()};
+  release.package[kMainExecutable] = standInBuild("new");
+  release.package[kSftpLibrary] = "sftp library 2";
+  sign(release, key);
+  return release;
+}
+
+const ReleaseCase kReleaseCases[] = {
+    {"OnlyTheChangedLibraryIsFetched",
+     [](Published& r, const SigningKey& key, const SigningKey&) { r = newLibrary(key); },
+     Expect::Update,
+     {kSftpLibrary}},
+    {"ChangedQtLibraryAndPluginAreFetched",
+     [](Published& r, const SigningKey& key, const SigningKey&) {
+       r.package = oldPackage();
+       r.package[kMainExecutable] = standInBuild("new");
+       r.package[kQtLibrary] = "qt core 6.8";
+       r.package[kPlugin] = "platform plugin 6.8";
+       r.package["platforms/qoffscreen.plugin"] = "a file the old package lacked";
+       sign(r, key);
+     },
+     Expect::Update,
+     {kQtLibrary, kPlugin, "platforms/qoffscreen.plugin"}},
+    {"LowerVersion",
+     [](Published& r, const SigningKey& key, const SigningKey&) { r = newLibrary(key, "1.0.2"); },
+     Expect::NoUpdate},
+    {"SameVersion",
+     [](Published& r, const SigningKey& key, const SigningKey&) { r = newLibrary(key, "1.0.3"); },
+     Expect::NoUpdate},
+    {"Expired",
+     [](Published& r, const SigningKey& key, const SigningKey&) {
+       r = newLibrary(key);
+       r.text = releaseText(r.version, r.package, QDateTime::currentDateTimeUtc().addSecs(-60));
+       r.signature = key.signatureFile(r.text.toStdString());
+     },
+     Expect::CheckFails,
+     {},
+     "the launcher release expired on"},
+    {"Unsigned",
+     [](Published& r, const SigningKey& key, const SigningKey&) {
+       r = newLibrary(key);
+       r.signature.clear();
+     },
+     Expect::CheckFails,
+     {},
+     "release.sig: HTTP status 404"},
+    {"SignedWithAnotherKey",
+     [](Published& r, const SigningKey&, const SigningKey& other) { r = newLibrary(other); },
+     Expect::CheckFails,
+     {},
+     "the signature does not match the launcher release"},
+    {"VersionRaisedAfterSigning",
+     [](Published& r, const SigningKey& key, const SigningKey&) {
+       r = newLibrary(key, "1.0.3");
+       r.text.replace("version 1.0.3", "version 1.0.9");
+       r.version = "1.0.9";
+     },
+     Expect::CheckFails,
+     {},
+     "the signature does not match the launcher release"},
+    {"LibraryNotMatchingItsDigest",
+     [](Published& r, const SigningKey& key, const SigningKey&) {
+       r = newLibrary(key);
+       r.served[kSftpLibrary] = "sftp library X";
+     },
+     Expect::DownloadFails,
+     {},
+     "does not match its size and digest in the release"},
+    {"ExecutableLongerThanListed",
+     [](Published& r, const SigningKey& key, const SigningKey&) {
+       r = newLibrary(key);
+       r.served[kMainExecutable] += "more";
+     },
+     Expect::DownloadFails,
+     {},
+     "1.0.4/" + kMainExecutable},
+    {"ExecutableIsTheInstalledOne",
+     [](Published& r, const SigningKey& key, const SigningKey&) {
+       r = newLibrary(key);
+       r.package[kMainExecutable] = standInBuild("old");
+       sign(r, key);
+     },
+     Expect::DownloadFails,
+     {},
+     "is the one installed"},
+    {"NamesTheUpdateFile",
+     [](Published& r, const SigningKey& key, const SigningKey&) {
+       r = newLibrary(key);
+       r.package[kUpdateFile] = "would be overwritten";
+       sign(r, key);
+     },
+     Expect::CheckFails,
+     {},
+     "a name the update keeps for itself"},
+    {"LacksTheExecutable",
+     [](Published& r, const SigningKey& key, const SigningKey&) {
+       r = newLibrary(key);
+       r.package.erase(kMainExecutable);
+       sign(r, key);
+     },
+     Expect::CheckFails,
+     {},
+     "does not name " + kMainExecutable},
+};
+
+class ReleaseUpdateTest : public SelfUpdateTest {
+ protected:
+  void install(const Package& package) {
+    for (const auto& [path, content] : package) {
+      QDir(here).mkpath(QFileInfo(path).path());
+      writeExecutable(here + "/" + path, content);
+    }
+  }
+  void publish(const Published& release) {
+    server.serve(kReleasePath, Response(200, bytes(release.text)));
+    if (!release.signature.empty())
+      server.serve(kReleasePath + ".sig", Response(200, release.signature));
+    for (const auto& [path, content] : release.served)
+      server.serve(("/launcher/" + release.version + "/" + path).toStdString(),
+                   Response(200, bytes(content)));
+    // An announcement a launcher with a key never reads.
+    server.serve(kVersionPath, Response(200, "1.0.9"));
+  }
+  LauncherRun& signedRun(const SigningKey& key) {
+    LauncherRun& launcher = run(here + "/" + kMainExecutable);
+    launcher.harness.config().updatePublicKey = key.publicKey();
+    return launcher;
+  }
+  QStringList fetchedFiles(const QString& version) const {
+    QStringList fetched;
+    const std::string folder = "/launcher/" + version.toStdString() + "/";
+    for (const std::string& path : server.requestedPaths())
+      if (path.starts_with(folder))
+        fetched.append(QString::fromStdString(path.substr(folder.size())));
+    fetched.sort();
+    return fetched;
+  }
+  // The files of the current folder but the hand-over's log, by relative path.
+  Package folderHere() const {
+    Package files;
+    QDirIterator it(here, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+      const QString path = QDir(here).relativeFilePath(it.next());
+      if (path != "started.log") files[path] = contentOf(here + "/" + path);
+    }
+    return files;
+  }
+};
+
+class ReleaseCaseTest : public ReleaseUpdateTest,
+                        public ::testing::WithParamInterface<ReleaseCase> {};
+
+TEST_P(ReleaseCaseTest, TakesOnlyANewerSignedReleaseAndReplacesOnlyWhatDiffers) {
+  const ReleaseCase& c = GetParam();
+  const SigningKey updateKey, otherKey;
+  install(oldPackage());
+  Published release;
+  c.publish(release, updateKey, otherKey);
+  publish(release);
+
+  LauncherRun& launcher = signedRun(updateKey);
+  TForm1& form = launcher.start();
+  FormHarness& h = launcher.harness;
+  launcher.expectStartupCompleted();
+  const QString log = form.Memo1.join('\n');
+  const auto paths = server.requestedPaths();
+  EXPECT_EQ(std::count(paths.begin(), paths.end(), kVersionPath), 0) << "version.txt was read";
+
+  if (c.expect == Expect::Update) {
+    QStringList fetched = c.fetched;
+    fetched.append(kMainExecutable);
+    fetched.sort();
+    EXPECT_EQ(fetchedFiles(release.version), fetched);
+    ASSERT_EQ(h.messageBox.notices.size(), 1u) << log.toStdString();
+    EXPECT_EQ(h.shell.openedFiles, QStringList{kUpdateFile});
+    EXPECT_EQ(h.application.quitRequests, 1);
+    // Every file but the executable is in place before the new build starts.
+    Package expected = release.package;
+    expected[kUpdateFile] = release.package[kMainExecutable];
+    expected[kMainExecutable] = oldPackage()[kMainExecutable];
+    const Package old = oldPackage();
+    QByteArray journal;  // in the release's order
+    for (const auto& [path, content] : release.package) {
+      if (!c.fetched.contains(path)) continue;
+      journal += path.toUtf8() + '\n';
+      if (old.count(path)) expected[path + ".quorrel-old"] = old.at(path);
+    }
+    expected["quorrel_update.files"] = journal;
+    EXPECT_EQ(folderHere(), expected);
+    return;
+  }
+  EXPECT_EQ(folderHere(), oldPackage()) << "the installed package changed";
+  EXPECT_TRUE(h.messageBox.notices.empty());
+  EXPECT_TRUE(h.shell.openedFiles.isEmpty());
+  EXPECT_EQ(h.application.quitRequests, 0);
+  switch (c.expect) {
+    case Expect::NoUpdate:
+      EXPECT_EQ(form.connstatus->text(), kChecking) << log.toStdString();
+      EXPECT_TRUE(fetchedFiles(release.version).isEmpty());
+      break;
+    case Expect::CheckFails:
+      EXPECT_EQ(form.connstatus->text(), kCheckFailed);
+      EXPECT_TRUE(log.contains("Launcher update check failed: ")) << log.toStdString();
+      EXPECT_TRUE(log.contains(c.reason)) << log.toStdString();
+      EXPECT_TRUE(fetchedFiles(release.version).isEmpty());
+      break;
+    case Expect::DownloadFails:
+      EXPECT_EQ(form.connstatus->text(), kNotFound);
+      EXPECT_EQ(form.connstatus->fontColor(), kRed);
+      EXPECT_TRUE(log.contains("Launcher update download failed: ")) << log.toStdString();
+      EXPECT_TRUE(log.contains(c.reason)) << log.toStdString();
+      break;
+    case Expect::Update:
+      break;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Releases, ReleaseCaseTest, ::testing::ValuesIn(kReleaseCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// The operator's tool and the launcher agree on keys and signatures.
-TEST_F(SelfUpdateTest, BuildSignedWithTheToolIsRunByALauncherWithTheToolsKey) {
+// A release signed with the old key names the next one; the next release is
+// signed with the new key alone, and from then on the old key is refused.
+TEST_F(ReleaseUpdateTest, RotatedKeyIsTakenAndTheOldOneRefusedOnceTheNewOneSigns) {
+  const SigningKey oldKey, newKey;
+  install(oldPackage());
+  auto runWithState = [&](const QString& stateFrom) -> LauncherRun& {
+    LauncherRun& launcher = signedRun(oldKey);
+    if (!stateFrom.isEmpty()) {
+      const QString to = launcher.harness.log.stateFolder();
+      QDir().mkpath(to);
+      QFile::copy(stateFrom + "/update-keys", to + "/update-keys");
+    }
+    return launcher;
+  };
+
+  Published naming = newLibrary(oldKey, "1.0.3");
+  naming.text = releaseText("1.0.3", naming.package, QDateTime::currentDateTimeUtc().addDays(30),
+                            newKey.publicKey());
+  naming.signature = oldKey.signatureFile(naming.text.toStdString());
+  publish(naming);
+  LauncherRun& first = runWithState({});
+  first.start();
+  EXPECT_EQ(first.harness.form().connstatus->text(), kChecking)
+      << first.harness.form().Memo1.join('\n').toStdString();
+  const QString state = first.harness.log.stateFolder();
+
+  publish(newLibrary(newKey));
+  LauncherRun& second = runWithState(state);
+  second.start();
+  EXPECT_EQ(second.harness.shell.openedFiles, QStringList{kUpdateFile})
+      << second.harness.form().Memo1.join('\n').toStdString();
+  QFile::remove(here + "/" + kUpdateFile);
+  package_files::restoreReplacedFiles();
+
+  publish(newLibrary(oldKey));
+  LauncherRun& third = runWithState(second.harness.log.stateFolder());
+  third.start();
+  EXPECT_EQ(third.harness.form().connstatus->text(), kCheckFailed);
+  EXPECT_TRUE(third.harness.form().Memo1.join('\n').contains("does not match"));
+
+  publish(newLibrary(newKey));
+  LauncherRun& unrotated = runWithState({});
+  unrotated.start();
+  EXPECT_EQ(unrotated.harness.form().connstatus->text(), kCheckFailed)
+      << "a launcher that never saw the next key took it";
+}
+
+// The operator's command, run as the README gives it, and a launcher with the
+// tool's key: the hand-over's three runs leave exactly the new package.
+TEST_F(ReleaseUpdateTest, ReleaseWrittenWithTheToolIsInstalledInThreeRuns) {
   QTemporaryDir operatorFolder;
   const std::string key = operatorFolder.filePath("update-key.pem").toStdString();
-  const QString buildFile = operatorFolder.filePath(kMainExecutable);
-  const QByteArray build = standInBuild("new");
-  FormHarness::touch(buildFile, build);
-
+  const QString packageFolder = operatorFolder.filePath("package");
+  const QString web = operatorFolder.filePath("www");
+  Package newPackage = oldPackage();
+  newPackage[kMainExecutable] = standInBuild("new");
+  newPackage[kSftpLibrary] = "sftp library 2";
+  newPackage[kQtLibrary] = "qt core 6.8";
+  for (const auto& [path, content] : newPackage) {
+    QDir(packageFolder).mkpath(QFileInfo(path).path());
+    FormHarness::touch(packageFolder + "/" + path, content);
+  }
   const CommandResult made = runCommand({QUORREL_SIGN_TOOL, "keygen", key});
   ASSERT_EQ(made.exitCode, 0) << made.err;
-  const CommandResult shown = runCommand({QUORREL_SIGN_TOOL, "pubkey", key});
-  EXPECT_EQ(shown.out, made.out);
-  const CommandResult signedBuild =
-      runCommand({QUORREL_SIGN_TOOL, "sign", key, buildFile.toStdString()});
-  ASSERT_EQ(signedBuild.exitCode, 0) << signedBuild.err;
-  serveUpdate(build);
-  server.serve(kSignaturePath, Response(200, bytes(contentOf(buildFile + ".sig"))));
+  const CommandResult published = runCommand(
+      {QUORREL_SIGN_TOOL, "release", key, packageFolder.toStdString(), "1.0.4", web.toStdString()});
+  ASSERT_EQ(published.exitCode, 0) << published.err;
+  QDirIterator it(web, QDir::Files, QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    const QString file = it.next();
+    server.serve("/" + QDir(web).relativeFilePath(file).toStdString(),
+                 Response(200, bytes(contentOf(file))));
+  }
+  EXPECT_EQ(contentOf(web + "/launcher/version.txt"), "1.0.4");
+  EXPECT_EQ(contentOf(web + "/launcher/" + kMainExecutable), newPackage[kMainExecutable]);
+  install(oldPackage());
+  const QString publicKey = QString::fromStdString(made.out).trimmed();
+  DesktopShell shell;
 
-  LauncherRun& launcher = run(here + "/" + kMainExecutable);
-  launcher.harness.config().updatePublicKey = QString::fromStdString(made.out).trimmed();
-  TForm1& form = launcher.start();
+  LauncherRun& first = run(here + "/" + kMainExecutable);
+  first.harness.config().updatePublicKey = publicKey;
+  first.start(&shell);
+  ASSERT_EQ(startedPrograms(here, 1), QStringList{kUpdateFile + " " + here})
+      << first.harness.form().Memo1.join('\n').toStdString();
+  QStringList changed{kQtLibrary, kMainExecutable, kSftpLibrary};
+  changed.sort();
+  EXPECT_EQ(fetchedFiles("1.0.4"), changed);
 
-  EXPECT_EQ(launcher.harness.shell.openedFiles, QStringList{kUpdateFile})
-      << form.Memo1.join('\n').toStdString();
-  EXPECT_EQ(contentOf(here + "/" + kUpdateFile), build);
+  server.serve(kReleasePath, Response(404, ""));  // the new build finds nothing newer
+  LauncherRun& second = run(here + "/" + kUpdateFile);
+  second.harness.config().updatePublicKey = publicKey;
+  second.start(&shell);
+  ASSERT_EQ(startedPrograms(here, 2).size(), 2);
+
+  LauncherRun& third = run(here + "/" + kMainExecutable);
+  third.harness.config().updatePublicKey = publicKey;
+  third.start();
+  EXPECT_EQ(folderHere(), newPackage);
 }
 
 // --- The hand-over ------------------------------------------------------------
