@@ -12,6 +12,7 @@ set(QUORREL_TALENTS_URL "https://quorrel.example/talents" CACHE STRING "Talent c
 set(QUORREL_PROJECT_URL "https://quorrel.example/launcher" CACHE STRING "The launcher's project page")
 set(QUORREL_CA_FILE "" CACHE STRING "Extra CA bundle trusted for HTTPS (empty: the system's CAs only)")
 set(QUORREL_HOSTKEY_SHA256 "" CACHE STRING "Comma-separated SHA256:... fingerprints the patch server's host key must match (empty: trust on first use)")
+set(QUORREL_VERSION "" CACHE STRING "The launcher's version, as its self-update compares it (empty: the project's version)")
 set(QUORREL_UPDATE_PUBKEY "" CACHE STRING "Ed25519 public key (base64 of its 32 bytes) that launcher releases and game-file manifests must be signed with (empty: nothing is signed)")
 
 if(NOT QUORREL_PATCH_PORT MATCHES "^[0-9]+$" OR QUORREL_PATCH_PORT GREATER 65535 OR QUORREL_PATCH_PORT LESS 1)
@@ -27,6 +28,16 @@ string(LENGTH "${QUORREL_UPDATE_PUBKEY}" _quorrel_pubkey_length)
 if(NOT QUORREL_UPDATE_PUBKEY STREQUAL "" AND
    (NOT _quorrel_pubkey_length EQUAL 44 OR NOT QUORREL_UPDATE_PUBKEY MATCHES "^[A-Za-z0-9+/]+=$"))
   message(FATAL_ERROR "QUORREL_UPDATE_PUBKEY must be an Ed25519 public key, the 44 base64 characters that tools/sign-update prints, not '${QUORREL_UPDATE_PUBKEY}'")
+endif()
+
+# The self-update drops the dots and reads a number of at most 9 characters.
+set(QUORREL_BUILD_VERSION "${QUORREL_VERSION}")
+if(QUORREL_BUILD_VERSION STREQUAL "")
+  set(QUORREL_BUILD_VERSION "${PROJECT_VERSION}")
+endif()
+string(LENGTH "${QUORREL_BUILD_VERSION}" _quorrel_version_length)
+if(_quorrel_version_length GREATER 9 OR NOT QUORREL_BUILD_VERSION MATCHES "^[0-9]+(\\.[0-9]+)*$")
+  message(FATAL_ERROR "QUORREL_VERSION must be a version such as 1.0.4, not '${QUORREL_VERSION}'")
 endif()
 
 set(QUORREL_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
