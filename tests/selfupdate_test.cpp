@@ -853,6 +853,57 @@ TEST_F(ReleaseUpdateTest, RotatedKeyIsTakenAndTheOldOneRefusedOnceTheNewOneSigns
       << "a launcher that never saw the next key took it";
 }
 
+// The key replacement as the README gives it: the old key signs a list that
+// names the new key, and a launcher of the old key takes the new key's next list.
+TEST_F(ReleaseUpdateTest, ToolNamesTheNextKeyInAListTheOldKeySigns) {
+  QTemporaryDir operatorFolder;
+  const std::string oldKey = operatorFolder.filePath("update-key.pem").toStdString();
+  const std::string newKey = operatorFolder.filePath("new-key.pem").toStdString();
+  const QString packageFolder = operatorFolder.filePath("package");
+  const QString web = operatorFolder.filePath("www");
+  const CommandResult oldPublic = runCommand({QUORREL_SIGN_TOOL, "keygen", oldKey});
+  const CommandResult newPublic = runCommand({QUORREL_SIGN_TOOL, "keygen", newKey});
+  ASSERT_EQ(oldPublic.exitCode + newPublic.exitCode, 0) << oldPublic.err << newPublic.err;
+  QDir().mkpath(packageFolder);
+  const auto publish = [&](const std::string& key, const char* version, const char* build,
+                           std::vector<std::string> options) {
+    FormHarness::touch(packageFolder + "/" + kMainExecutable, standInBuild(build));
+    std::vector<std::string> command{QUORREL_SIGN_TOOL,           "release", key,
+                                     packageFolder.toStdString(), version,   web.toStdString()};
+    command.insert(command.end(), options.begin(), options.end());
+    const CommandResult published = runCommand(command);
+    ASSERT_EQ(published.exitCode, 0) << published.err;
+    for (const QString name : {"release", "release.sig"})
+      server.serve(("/launcher/" + name).toStdString(),
+                   Response(200, bytes(contentOf(web + "/launcher/" + name))));
+    server.serve("/launcher/" + std::string(version) + "/" + kMainExecutable.toStdString(),
+                 Response(200, bytes(standInBuild(build))));
+  };
+  install({{kMainExecutable, standInBuild("old")}});
+  const QString oldPublicKey = QString::fromStdString(oldPublic.out).trimmed();
+  const QString newPublicKey = QString::fromStdString(newPublic.out).trimmed();
+
+  publish(oldKey, "1.0.3", "same", {"--next-key", newPublicKey.toStdString()});
+  EXPECT_TRUE(contentOf(web + "/launcher/release")
+                  .contains("\nnext-key " + newPublicKey.toLatin1() + "\n"));
+  LauncherRun& first = run(here + "/" + kMainExecutable);
+  first.harness.config().updatePublicKey = oldPublicKey;
+  first.start();
+  EXPECT_EQ(first.harness.form().connstatus->text(), kChecking)
+      << first.harness.form().Memo1.join('\n').toStdString();
+
+  publish(newKey, "1.0.4", "new", {});
+  LauncherRun& second = run(here + "/" + kMainExecutable);
+  second.harness.config().updatePublicKey = oldPublicKey;
+  QDir().mkpath(second.harness.log.stateFolder());
+  QFile::copy(first.harness.log.stateFolder() + "/update-keys",
+              second.harness.log.stateFolder() + "/update-keys");
+  second.start();
+  EXPECT_EQ(second.harness.shell.openedFiles, QStringList{kUpdateFile})
+      << second.harness.form().Memo1.join('\n').toStdString();
+  EXPECT_EQ(contentOf(here + "/" + kUpdateFile), standInBuild("new"));
+}
+
 // The operator's command, run as the README gives it, and a launcher with the
 // tool's key: the hand-over's three runs leave exactly the new package.
 TEST_F(ReleaseUpdateTest, ReleaseWrittenWithTheToolIsInstalledInThreeRuns) {
@@ -876,7 +927,7 @@ TEST_F(ReleaseUpdateTest, ReleaseWrittenWithTheToolIsInstalledInThreeRuns) {
   QDirIterator it(web, QDir::Files, QDirIterator::Subdirectories);
   while (it.hasNext()) {
     const QString file = it.next();
-    server.serve("/" + QDir(web).relativeFilePath(file).toStdString(),
+    server.serve(("/" + QDir(web).relativeFilePath(file)).toStdString(),
                  Response(200, bytes(contentOf(file))));
   }
   EXPECT_EQ(contentOf(web + "/launcher/version.txt"), "1.0.4");
