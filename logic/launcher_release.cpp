@@ -69,6 +69,9 @@ LauncherRelease LauncherRelease::parse(const QByteArray& text) {
   QSet<QString> paths;
   for (; number <= lines.size(); ++number) {
     manifest::Entry entry = manifest::parseEntry(lines[number - 1], number, kDocument);
+    // On Windows "C:/..." names another drive and "a:b" a stream of the file "a".
+    if (entry.path.contains(QLatin1Char(':')))
+      refuseLine(number, QStringLiteral("the path holds a colon"));
     if (paths.contains(entry.path.toLower()))
       refuseLine(number, QStringLiteral("%1 is listed twice").arg(entry.path));
     paths.insert(entry.path.toLower());

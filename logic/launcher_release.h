@@ -31,7 +31,9 @@ struct LauncherRelease {
   QString nextKey;  // empty: the key stays
   std::vector<manifest::Entry> files;
 
-  // ManifestError naming the line when `text` is not such a release.
+  // ManifestError naming the line when `text` is not such a release: beside
+  // what the manifest refuses, a path with a colon or one listed twice in
+  // any letter case.
   static LauncherRelease parse(const QByteArray& text);
   // The entry of `path`, or null when the release does not name it.
   const manifest::Entry* find(const QString& path) const;

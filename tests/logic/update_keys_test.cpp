@@ -133,6 +133,8 @@ const RefusedCase kRefused[] = {
     {"NextKeyNotAKey", kHead + "next-key abc\n", "Line 4 of the launcher release: the next key"},
     {"PathLeavesTheFolder", kHead + line("a", "../evil.dll"), "Line 4"},
     {"AbsolutePath", kHead + line("a", "/usr/lib/evil.so"), "absolute"},
+    {"OtherDrive", kHead + line("a", "C:/Windows/evil.dll"),
+     "Line 4 of the launcher release: the path holds a colon"},
     {"SameFileTwiceInOtherCase", kHead + line("a", "Qt6Core.dll") + line("b", "qt6core.dll"),
      "Line 5 of the launcher release: qt6core.dll is listed twice"},
     {"TooLarge", kHead + QByteArray(LauncherRelease::kMaxBytes, 'a') + '\n', "larger than"},
