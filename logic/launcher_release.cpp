@@ -2,6 +2,7 @@
 
 #include <QSet>
 
+#include "update_signature.h"
 #include "version_number.h"
 
 namespace quorrel {
@@ -14,7 +15,6 @@ const QByteArray kVersionKey = QByteArrayLiteral("version ");
 const QByteArray kNextKeyKey = QByteArrayLiteral("next-key ");
 // version.txt's bound: a longer version is never announced.
 constexpr qsizetype kMaxVersionLength = 9;
-constexpr qsizetype kPublicKeyBytes = 32;
 
 [[noreturn]] void refuseLine(qsizetype number, const QString& reason) {
   throw ManifestError(
@@ -35,11 +35,10 @@ QString parseVersion(const QByteArray& line, qsizetype number) {
 }
 
 QString parseNextKey(const QByteArray& line, qsizetype number) {
-  const QByteArray::FromBase64Result key = QByteArray::fromBase64Encoding(
-      line.mid(kNextKeyKey.size()), QByteArray::AbortOnBase64DecodingErrors);
-  if (!key || key.decoded.size() != kPublicKeyBytes)
+  const QString key = QString::fromLatin1(line.mid(kNextKeyKey.size()));
+  if (!isUpdateKey(key) || key != key.trimmed())
     refuseLine(number, QStringLiteral("the next key is not 32 bytes in base64"));
-  return QString::fromLatin1(line.mid(kNextKeyKey.size()));
+  return key;
 }
 
 QList<QByteArray> linesOf(const QByteArray& text) {

@@ -26,6 +26,15 @@ const unsigned char* bytesOf(const QByteArray& data) {
 
 }  // namespace
 
+bool isUpdateKey(const QString& publicKeyBase64) {
+  try {
+    fromBase64(publicKeyBase64, kPublicKeyBytes, "the update key");
+    return true;
+  } catch (const SignatureError&) {
+    return false;
+  }
+}
+
 void verifyUpdateSignature(const QString& publicKeyBase64, const QByteArray& data,
                            const QString& signatureBase64, const std::string& dataName) {
   const QByteArray key = fromBase64(publicKeyBase64, kPublicKeyBytes, "the update key");

@@ -14,6 +14,9 @@ class SignatureError : public Exception {
   using Exception::Exception;
 };
 
+// Whether `publicKeyBase64` can be an update key: 32 bytes in base64.
+bool isUpdateKey(const QString& publicKeyBase64);
+
 // Checks that `signatureBase64` (64 bytes in base64) is the Ed25519 signature
 // of `data` by `publicKeyBase64` (the key's 32 bytes in base64); surrounding
 // white space is ignored. SignatureError with the reason otherwise, where
