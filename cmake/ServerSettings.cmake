@@ -11,6 +11,7 @@ set(QUORREL_COMMUNITY_URL "https://discord.gg/quorrel" CACHE STRING "Invitation 
 set(QUORREL_TALENTS_URL "https://quorrel.example/talents" CACHE STRING "Talent calculator page")
 set(QUORREL_PROJECT_URL "https://quorrel.example/launcher" CACHE STRING "The launcher's project page")
 set(QUORREL_CA_FILE "" CACHE STRING "Extra CA bundle trusted for HTTPS (empty: the system's CAs only)")
+set(QUORREL_MIRRORS "" CACHE STRING "Comma-separated https:// base URLs of the mirrors that serve the game files' objects when the manifest names none (empty: none)")
 set(QUORREL_HOSTKEY_SHA256 "" CACHE STRING "Comma-separated SHA256:... fingerprints the patch server's host key must match (empty: trust on first use)")
 set(QUORREL_VERSION "" CACHE STRING "The launcher's version, as its self-update compares it (empty: the project's version)")
 set(QUORREL_UPDATE_PUBKEY "" CACHE STRING "Ed25519 public key (base64 of its 32 bytes) that launcher releases and game-file manifests must be signed with (empty: nothing is signed)")
@@ -29,6 +30,17 @@ if(NOT QUORREL_UPDATE_PUBKEY STREQUAL "" AND
    (NOT _quorrel_pubkey_length EQUAL 44 OR NOT QUORREL_UPDATE_PUBKEY MATCHES "^[A-Za-z0-9+/]+=$"))
   message(FATAL_ERROR "QUORREL_UPDATE_PUBKEY must be an Ed25519 public key, the 44 base64 characters that tools/sign-update prints, not '${QUORREL_UPDATE_PUBKEY}'")
 endif()
+
+# A mirror is reached over HTTPS only; anything else would be skipped by every launcher.
+foreach(_quorrel_mirror IN LISTS QUORREL_MIRRORS)
+  string(REPLACE "," ";" _quorrel_mirror_urls "${_quorrel_mirror}")
+  foreach(_quorrel_url IN LISTS _quorrel_mirror_urls)
+    string(STRIP "${_quorrel_url}" _quorrel_url)
+    if(NOT _quorrel_url STREQUAL "" AND NOT _quorrel_url MATCHES "^https://[^ /?#@]+(/[^ ?#]*)?$")
+      message(FATAL_ERROR "QUORREL_MIRRORS must name https:// base URLs, not '${_quorrel_url}'")
+    endif()
+  endforeach()
+endforeach()
 
 # The self-update drops the dots and reads a number of at most 9 characters.
 set(QUORREL_BUILD_VERSION "${QUORREL_VERSION}")

@@ -1,6 +1,9 @@
 #include "fetcher.h"
 
 #include <algorithm>
+#include <cstring>
+
+#include "io_error.h"
 
 namespace quorrel {
 
@@ -40,12 +43,23 @@ class CountingStream : public TStream {
   int64_t position_ = 0;
 };
 
+// An object never changes: a partial copy of it is gone on with whenever it is
+// of the same object, which its digest names. The record keeps 56 bits of
+// the digest where a server file's keeps its time, a count of at most 18
+// digits.
+partial_copy::Source objectVersion(const FileToSync& file) {
+  std::uint64_t digestBits = 0;
+  std::memcpy(&digestBits, file.sha256.constData(),
+              std::min(sizeof digestBits, size_t(file.sha256.size())));
+  return {.size = file.listedSize, .modified = std::int64_t(digestBits >> 8)};
+}
+
 }  // namespace
 
 Fetcher::Fetcher(FileSource& source, const GameFolder& folder, FlowProgress& progress,
                  Sleeper& sleeper, SyncObserver& observer, FlowKind kind,
                  std::optional<HashCache>& hashes, std::uint64_t flowId,
-                 std::function<bool()> stopped)
+                 std::function<bool()> stopped, std::optional<Mirrors> mirrors)
     : source_(source),
       folder_(folder),
       progress_(progress),
@@ -54,15 +68,64 @@ Fetcher::Fetcher(FileSource& source, const GameFolder& folder, FlowProgress& pro
       kind_(kind),
       hashes_(hashes),
       flowId_(flowId),
-      stopped_(std::move(stopped)) {}
+      stopped_(std::move(stopped)),
+      mirrors_(std::move(mirrors)) {}
+
+bool Fetcher::fetch(const FileToSync& file) {
+  sleeper_.sleep(kPauseBeforeFetch);
+  progress_.startFile();
+  switch (fetchFromMirrors(file)) {
+    case MirrorResult::Delivered:
+      rememberDigest(file);
+      return true;
+    case MirrorResult::Stopped:
+      return false;
+    case MirrorResult::Failed:
+      return fetchFromSource(file);
+  }
+  return false;
+}
+
+// Each mirror in turn, until one delivers the file's object whole and
+// matching the manifest. A mirror that fails is logged and left for this
+// file (a missing or wrong object may be a mirror's upload half done), or
+// for the rest of the flow when it cannot be reached at all; the next one
+// goes on from what the failed one left, when that was of the object. Only
+// an error of the disk ends the flow here: every mirror would meet it.
+Fetcher::MirrorResult Fetcher::fetchFromMirrors(const FileToSync& file) {
+  if (!mirrors_ || file.sha256.isEmpty()) return MirrorResult::Failed;
+  for (const QString& mirror : mirrors_->urls) {
+    if (unreachableMirrors_.contains(mirror)) continue;
+    observer_.fileStarted(kind_, file);
+    try {
+      fetchInto(file, objectVersion(file), [&](TStream& stream, int64_t from) {
+        mirrors_->client.fetch(manifest::objectUrl(mirror, file.sha256), from, file.listedSize,
+                               stream);
+      });
+      observer_.log(QStringLiteral("%1 came from the mirror %2").arg(file.relativePath, mirror));
+      return MirrorResult::Delivered;
+    } catch (const InOutError&) {
+      if (stopped_()) return MirrorResult::Stopped;
+      throw;
+    } catch (const std::exception& error) {
+      if (stopped_()) return MirrorResult::Stopped;
+      const bool unreachable = dynamic_cast<const MirrorUnreachable*>(&error) != nullptr;
+      if (unreachable) unreachableMirrors_.append(mirror);
+      observer_.log(QStringLiteral("The mirror %1 failed for %2: %3%4")
+                        .arg(mirror, file.relativePath, QString::fromUtf8(error.what()),
+                             unreachable ? QStringLiteral("; it is not tried again") : QString()));
+    }
+  }
+  if (!mirrors_->urls.isEmpty())
+    observer_.log(QStringLiteral("%1 comes from the patch server").arg(file.relativePath));
+  return MirrorResult::Failed;
+}
 
 // When the connection is lost, a new one goes on with the file where its
 // partial copy ends, after a wait, a few times; then the flow ends with the
 // fetch's last failure. A file that does not match the manifest is no lost
 // connection: it is fetched again on the same one.
-bool Fetcher::fetch(const FileToSync& file) {
-  sleeper_.sleep(kPauseBeforeFetch);
-  progress_.startFile();
+bool Fetcher::fetchFromSource(const FileToSync& file) {
   bool refetched = false;   // after a mismatch with the manifest
   std::exception_ptr lost;  // the fetch's latest failure
   for (size_t retry = 0;; ++retry) {
@@ -126,6 +189,12 @@ void Fetcher::fetchVerified(const FileToSync& file, bool& refetched) {
 void Fetcher::fetchInto(const FileToSync& file) {
   std::optional<partial_copy::Source> version = source_.version(file.remotePath);
   if (version && file.sha256.isEmpty()) version->flow = flowId_;
+  fetchInto(file, version,
+            [&](TStream& stream, int64_t from) { source_.fetch(file.remotePath, stream, from); });
+}
+
+void Fetcher::fetchInto(const FileToSync& file, const std::optional<partial_copy::Source>& version,
+                        const std::function<void(TStream&, int64_t from)>& fetchFrom) {
   folder_.replaceFile(
       file.relativePath, file.listedSize, version,
       [&](TStream& stream, int64_t from) {
@@ -137,7 +206,7 @@ void Fetcher::fetchInto(const FileToSync& file) {
                             .arg(file.listedSize));
         observer_.yield();
         CountingStream counting(stream, progress_, observer_);
-        source_.fetch(file.remotePath, counting, from);
+        fetchFrom(counting, from);
       },
       file.sha256);
 }

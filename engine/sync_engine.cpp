@@ -248,8 +248,19 @@ FlowResult SyncEngine::fetchAll() {
   flow.progress.begin(total);
   observer_.fetchingBegins(flow.progress);
 
-  Fetcher fetcher(*flow.connection, folder, flow.progress, services_.sleeper, observer_,
-                  request.kind, flow.hashes, flow.id, [&flow] { return flow.stopping; });
+  MirrorClient mirrorClient({.caFile = config_.caFile,
+                             .stallTimeout = mirrorStallTimeout,
+                             .speedLimitBytesPerSecond = int64_t(request.speedLimitKiB) * 1024,
+                             .whileWaiting = [this, &flow] {
+                               observer_.yield();
+                               if (flow.stopping) throw Exception("The launcher is closing");
+                             }});
+  std::optional<Mirrors> mirrors;
+  if (const QStringList urls = mirrorsOfFlow(); !urls.isEmpty())
+    mirrors.emplace(Mirrors{urls, mirrorClient});
+  Fetcher fetcher(
+      *flow.connection, folder, flow.progress, services_.sleeper, observer_, request.kind,
+      flow.hashes, flow.id, [&flow] { return flow.stopping; }, std::move(mirrors));
   bool changed = false;
   for (const FileToSync& file : files) {
     observer_.log(QStringLiteral("Download ") + file.line);
@@ -266,6 +277,25 @@ FlowResult SyncEngine::fetchAll() {
                       .arg(flow.progress.fetched())
                       .arg(total));
   return {FlowEnd::Done, changed};
+}
+
+// The mirrors the signed manifest names, or else the build's; none without a
+// manifest, whose digests alone make a mirror's bytes worth taking.
+QStringList SyncEngine::mirrorsOfFlow() {
+  const Flow& flow = *flow_;
+  if (!flow.manifest) return {};
+  const QStringList& named = flow.manifest->mirrors();
+  QStringList usable;
+  for (const QString& url : named.isEmpty() ? config_.mirrors : named) {
+    if (const QString problem = manifest::mirrorUrlProblem(url); !problem.isEmpty())
+      observer_.log(QStringLiteral("The mirror %1 is not used: %2").arg(url, problem));
+    else
+      usable.append(url);
+  }
+  if (!usable.isEmpty())
+    observer_.log(QStringLiteral("Files come from the mirrors %1, then from the patch server")
+                      .arg(usable.join(QStringLiteral(", "))));
+  return usable;
 }
 
 }  // namespace quorrel

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -81,6 +82,8 @@ class SyncEngine {
   int64_t hashedBytes() const { return hashedBytes_; }
 
   WalkLimits walkLimits;
+  // How long a mirror may send nothing before it is given up.
+  std::chrono::seconds mirrorStallTimeout{15};
 
  private:
   struct Flow;
@@ -89,6 +92,7 @@ class SyncEngine {
   void readRelease();
   void removeStalePartialCopies();
   FlowResult fetchAll();
+  QStringList mirrorsOfFlow();
 
   LauncherConfig config_;
   EngineServices services_;

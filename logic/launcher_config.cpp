@@ -6,13 +6,13 @@ namespace quorrel {
 
 namespace {
 
-QStringList fingerprintList(const QString& commaSeparated) {
-  QStringList fingerprints;
+QStringList commaList(const QString& commaSeparated) {
+  QStringList items;
   for (const QString& item : commaSeparated.split(',', Qt::SkipEmptyParts)) {
-    const QString fingerprint = item.trimmed();
-    if (!fingerprint.isEmpty()) fingerprints << fingerprint;
+    const QString trimmed = item.trimmed();
+    if (!trimmed.isEmpty()) items << trimmed;
   }
-  return fingerprints;
+  return items;
 }
 
 }  // namespace
@@ -30,7 +30,8 @@ LauncherConfig LauncherConfig::fromBuild() {
   config.talentsUrl = QString::fromUtf8(build::kTalentsUrl);
   config.projectUrl = QString::fromUtf8(build::kProjectUrl);
   config.caFile = QString::fromUtf8(build::kCaFile);
-  config.hostKeySha256 = fingerprintList(QString::fromUtf8(build::kHostKeySha256));
+  config.hostKeySha256 = commaList(QString::fromUtf8(build::kHostKeySha256));
+  config.mirrors = commaList(QString::fromUtf8(build::kMirrors));
   config.updatePublicKey = QString::fromUtf8(build::kUpdatePubKey);
   return config;
 }

@@ -20,6 +20,9 @@ struct LauncherConfig {
   QString caFile;             // empty: the system's CAs only
   QStringList hostKeySha256;  // empty: trust on first use
   QString updatePublicKey;    // Ed25519 key (32 bytes, base64) that signs builds; empty: unsigned
+  // The https:// base URLs of the mirrors of the game files' objects, tried
+  // in order when the manifest names none of its own.
+  QStringList mirrors;
 
   static LauncherConfig fromBuild();
 };

@@ -1,6 +1,7 @@
 #include "manifest.h"
 
 #include <QTimeZone>
+#include <QUrl>
 #include <algorithm>
 
 namespace quorrel::manifest {
@@ -9,6 +10,8 @@ namespace {
 
 const QByteArray kHeader1 = QByteArrayLiteral("quorrel-manifest 1");
 const QByteArray kHeader2 = QByteArrayLiteral("quorrel-manifest 2");
+const QByteArray kHeader3 = QByteArrayLiteral("quorrel-manifest 3");
+const QByteArray kMirrorKey = QByteArrayLiteral("mirror ");
 const QByteArray kReleaseKey = QByteArrayLiteral("release ");
 const QByteArray kExpiresKey = QByteArrayLiteral("expires ");
 constexpr qsizetype kDigestHexDigits = 64;
@@ -87,7 +90,8 @@ Manifest Manifest::parse(const QByteArray& text) {
     throw ManifestError("The manifest ends in the middle of a line");
   Manifest manifest;
   qsizetype number = 0;
-  qsizetype firstEntry = 2;  // the number of the first file's line
+  qsizetype firstEntry = 2;  // the number of the first file's line, or of a mirror's
+  bool mayNameMirrors = false;
   for (qsizetype start = 0; start < text.size();) {
     const qsizetype end = text.indexOf('\n', start);
     const QByteArray line = text.mid(start, end - start);
@@ -96,25 +100,41 @@ Manifest Manifest::parse(const QByteArray& text) {
     if (line.size() > kMaxLineBytes)
       refuseLine(number, QStringLiteral("longer than %1 bytes").arg(kMaxLineBytes));
     if (number == 1) {
-      if (line == kHeader2) {
+      if (line == kHeader2 || line == kHeader3) {
         manifest.release_.emplace();
         firstEntry = 4;
+        mayNameMirrors = line == kHeader3;
       } else if (line != kHeader1) {
-        refuseLine(number, QStringLiteral("not \"%1\" or \"%2\"")
-                               .arg(QString::fromLatin1(kHeader1), QString::fromLatin1(kHeader2)));
+        refuseLine(number, QStringLiteral("not \"%1\", \"%2\" or \"%3\"")
+                               .arg(QString::fromLatin1(kHeader1), QString::fromLatin1(kHeader2),
+                                    QString::fromLatin1(kHeader3)));
       }
     } else if (number < firstEntry) {
       if (number == 2)
         manifest.release_->version = parseVersion(line, number);
       else
         manifest.release_->expires = parseExpiry(line, number, kManifest);
+    } else if (mayNameMirrors && line.startsWith(kMirrorKey)) {
+      manifest.addMirror(line.mid(kMirrorKey.size()), number);
     } else {
+      mayNameMirrors = false;  // the mirrors come before the files
       manifest.add(parseEntry(line, number, kManifest), number);
     }
   }
   if (number == 0) throw ManifestError("The manifest is empty");
   if (number < firstEntry - 1) throw ManifestError("The manifest ends before its release lines");
   return manifest;
+}
+
+void Manifest::addMirror(const QByteArray& url, qsizetype number) {
+  if (mirrors_.size() == kMaxMirrors)
+    refuseLine(number, QStringLiteral("more than %1 mirrors").arg(kMaxMirrors));
+  const QString text = QString::fromUtf8(url);
+  if (text.toUtf8() != url) refuseLine(number, QStringLiteral("the mirror's URL is not UTF-8"));
+  if (const QString problem = mirrorUrlProblem(text); !problem.isEmpty())
+    refuseLine(number, problem);
+  if (mirrors_.contains(text)) refuseLine(number, QStringLiteral("%1 is named twice").arg(text));
+  mirrors_.append(text);
 }
 
 void Manifest::add(Entry entry, qsizetype number) {
@@ -129,11 +149,19 @@ const Entry* Manifest::find(const QString& path) const {
   return found == byPath_.constEnd() ? nullptr : &entries_[*found];
 }
 
-QByteArray format(std::vector<Entry> entries, const std::optional<Release>& release) {
+QByteArray format(std::vector<Entry> entries, const std::optional<Release>& release,
+                  const QStringList& mirrors) {
+  if (!mirrors.isEmpty() && !release)
+    throw ManifestError("A manifest names mirrors only with its release");
   std::sort(entries.begin(), entries.end(),
             [](const Entry& a, const Entry& b) { return a.path.toUtf8() < b.path.toUtf8(); });
-  QByteArray text = (release ? kHeader2 : kHeader1) + '\n';
+  QByteArray text = (!release ? kHeader1 : mirrors.isEmpty() ? kHeader2 : kHeader3) + '\n';
   if (release) text += releaseLines(*release);
+  for (const QString& mirror : mirrors) {
+    if (const QString problem = mirrorUrlProblem(mirror); !problem.isEmpty())
+      throw ManifestError(mirror.toStdString() + ": " + problem.toStdString());
+    text += kMirrorKey + mirror.toUtf8() + '\n';
+  }
   for (const Entry& entry : entries) {
     if (const QString problem = pathProblem(entry.path.toUtf8()); !problem.isEmpty())
       throw ManifestError(entry.path.toStdString() + ": " + problem.toStdString());
@@ -141,6 +169,34 @@ QByteArray format(std::vector<Entry> entries, const std::optional<Release>& rele
   }
   Manifest::parse(text);  // what the launcher would refuse is never published
   return text;
+}
+
+// A mirror is reached over HTTPS only, so that nobody on the way can delay
+// or drop its objects unseen; the URL names a place, nothing more.
+QString mirrorUrlProblem(const QString& url) {
+  if (url.toUtf8().size() > kMaxMirrorUrlBytes)
+    return QStringLiteral("the mirror's URL is longer than %1 bytes").arg(kMaxMirrorUrlBytes);
+  const QUrl parsed(url, QUrl::StrictMode);
+  if (!parsed.isValid() || parsed.scheme() != QStringLiteral("https") || parsed.host().isEmpty() ||
+      !url.startsWith(QStringLiteral("https://")))
+    return QStringLiteral("the mirror's URL is not an https:// URL of a host");
+  if (!parsed.userInfo().isEmpty() || parsed.hasQuery() || parsed.hasFragment())
+    return QStringLiteral("the mirror's URL holds a user, a query or a fragment");
+  if (std::any_of(url.begin(), url.end(),
+                  [](QChar c) { return c.isSpace() || c.unicode() < 0x20; }))
+    return QStringLiteral("the mirror's URL holds a space or a control character");
+  return {};
+}
+
+QString objectPath(const QByteArray& sha256) {
+  const QString hex = QString::fromLatin1(sha256.toHex());
+  return QStringLiteral("objects/%1/%2").arg(hex.left(2), hex);
+}
+
+QString objectUrl(const QString& baseUrl, const QByteArray& sha256) {
+  QString base = baseUrl;
+  while (base.endsWith(QChar('/'))) base.chop(1);
+  return base + QChar('/') + objectPath(sha256);
 }
 
 Entry parseEntry(const QByteArray& line, qsizetype number, const QString& document) {

@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "https_server.h"
-#include "platform/http_client.h"
+#include "http_client.h"
 #include "qt_printers.h"
 #include "test_servers.h"
 #include "wine.h"

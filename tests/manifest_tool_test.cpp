@@ -174,5 +174,50 @@ TEST_F(ManifestToolTest, RefusesWhatTheLauncherCouldNotUse) {
   EXPECT_FALSE(QFileInfo::exists(manifestFile()));
 }
 
+// The objects a mirror serves: each file once, under its digest, whole; a
+// second release adds only what changed and leaves what is there alone.
+TEST_F(ManifestToolTest, WritesEachFileOnceAsAnObjectNamedByItsDigest) {
+  put("WoW.exe", "MZ client");
+  put("Data/a.MPQ", QByteArray(3 << 20, 'a'));
+  put("Data/copy.MPQ", "MZ client");  // the same bytes: one object
+  const QString objects = root_.filePath("objects-out");
+  const CommandResult made =
+      makeManifest({}, {"--mirror", "https://cdn.example/q", "--mirror", "https://mirror.example",
+                        "--objects", objects.toStdString()});
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  EXPECT_NE(made.out.find("2 written, 1 there already"), std::string::npos) << made.out;
+  const manifest::Manifest written = manifest::Manifest::parse(contentOf(manifestFile()));
+  EXPECT_EQ(written.mirrors(), QStringList({"https://cdn.example/q", "https://mirror.example"}));
+  ASSERT_TRUE(written.release());
+  for (const manifest::Entry& entry : written.entries()) {
+    SCOPED_TRACE(entry.path.toStdString());
+    EXPECT_EQ(contentOf(objects + "/" + manifest::objectPath(entry.sha256)),
+              contentOf(tree(entry.path)));
+  }
+  const QString clientObject =
+      objects + "/" + manifest::objectPath(written.find("WoW.exe")->sha256);
+  const QDateTime firstWritten = QFileInfo(clientObject).lastModified();
+
+  put("Data/a.MPQ", "a new patch");
+  const CommandResult next = makeManifest({}, {"--objects", objects.toStdString()});
+  ASSERT_EQ(next.exitCode, 0) << next.err;
+  EXPECT_NE(next.out.find("1 written, 2 there already"), std::string::npos) << next.out;
+  EXPECT_EQ(QFileInfo(clientObject).lastModified(), firstWritten);
+}
+
+TEST_F(ManifestToolTest, RefusesMirrorsAndObjectsTheLauncherCouldNotUse) {
+  put("WoW.exe", "MZ client");
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{"--mirror", "http://cdn.example/q"},
+        {"--mirror", "https://user:pw@cdn.example/"},
+        {"--objects", tree("objects").toStdString()}}) {
+    SCOPED_TRACE(bad[1]);
+    const CommandResult refused = makeManifest({}, bad);
+    EXPECT_NE(refused.exitCode, 0);
+    EXPECT_FALSE(QFileInfo::exists(manifestFile()));
+    EXPECT_FALSE(QFileInfo::exists(tree("objects")));
+  }
+}
+
 }  // namespace
 }  // namespace quorrel::testing

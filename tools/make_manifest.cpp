@@ -3,13 +3,21 @@
 // key of tools/sign-update it signs the manifest as that tool signs a build,
 // so launchers built with the key's public half trust it.
 //
-//   make-manifest [--release N] [--days D] FOLDER [KEY.pem]
+//   make-manifest [--release N] [--days D] [--mirror URL]... [--objects OUT]
+//                 FOLDER [KEY.pem]
 //
-// A signed manifest (or one given --release or --days) names its release:
-// N, or one above the release of the manifest the folder holds (1 when it
-// holds none), trusted for D days from now (30 when not given). Launchers
-// refuse a release below one they accepted, and one past its expiry: sign
-// the tree again, as a new release, before it expires.
+// A signed manifest (or one given --release, --days or --mirror) names its
+// release: N, or one above the release of the manifest the folder holds (1
+// when it holds none), trusted for D days from now (30 when not given).
+// Launchers refuse a release below one they accepted, and one past its
+// expiry: sign the tree again, as a new release, before it expires.
+//
+// Each --mirror names the base URL of a static HTTPS host that serves the
+// release's objects; launchers try them in the order given, then the patch
+// server. --objects writes those objects below OUT: every file once, named
+// by its SHA-256 (OUT/objects/ab/abcdef…), so that a host or CDN can keep
+// them for ever and the next release adds only the files that changed.
+// Upload them before the manifest is published.
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
@@ -89,9 +97,53 @@ struct Options {
   QString keyFile;
   std::optional<std::int64_t> release;
   std::optional<int> days;
-  // Signed manifests name their release; so does one that was given either.
-  bool namesRelease() const { return !keyFile.isEmpty() || release || days; }
+  QStringList mirrors;
+  QString objectsFolder;
+  // Signed manifests name their release; so does one given any of its lines.
+  bool namesRelease() const { return !keyFile.isEmpty() || release || days || !mirrors.isEmpty(); }
 };
+
+// Copies `entries` below `out` as objects named by their digests. An object
+// already there is the same file (its name says so) and is left as it is;
+// each new one appears whole or not at all.
+void writeObjects(const QString& root, const std::vector<manifest::Entry>& entries,
+                  const QString& out) {
+  int written = 0;
+  int kept = 0;
+  for (const manifest::Entry& entry : entries) {
+    const QString object = out + QChar('/') + manifest::objectPath(entry.sha256);
+    if (QFileInfo(object).size() == entry.size && QFileInfo(object).isFile()) {
+      ++kept;
+      continue;
+    }
+    if (!QDir().mkpath(QFileInfo(object).path()))
+      throw Exception("Cannot create the folder of " + object.toStdString());
+    QFile in(root + QChar('/') + entry.path);
+    if (!in.open(QIODevice::ReadOnly))
+      throw Exception("Cannot read " + in.fileName().toStdString() + ": " +
+                      in.errorString().toStdString());
+    QSaveFile copy(object);
+    Sha256 hash;
+    if (!copy.open(QIODevice::WriteOnly))
+      throw Exception("Cannot write " + object.toStdString() + ": " +
+                      copy.errorString().toStdString());
+    for (QByteArray block; !(block = in.read(1 << 20)).isEmpty();) {
+      hash.addData(block);
+      if (copy.write(block) != block.size())
+        throw Exception("Cannot write " + object.toStdString() + ": " +
+                        copy.errorString().toStdString());
+    }
+    // A file changed since it was read into the manifest must not be
+    // published under the old file's name.
+    if (in.error() != QFile::NoError || hash.result() != entry.sha256)
+      throw Exception(in.fileName().toStdString() + " changed while the manifest was made");
+    if (!copy.commit())
+      throw Exception("Cannot write " + object.toStdString() + ": " +
+                      copy.errorString().toStdString());
+    ++written;
+  }
+  std::printf("%s/objects: %d written, %d there already\n", qPrintable(out), written, kept);
+}
 
 // One above the release of the manifest the folder holds, 1 when it holds
 // none or one without a release. A manifest that cannot be read gives no
@@ -116,16 +168,24 @@ void makeManifest(const Options& options) {
   const QString& root = options.root;
   const QString& keyFile = options.keyFile;
   if (!QFileInfo(root).isDir()) throw Exception(root.toStdString() + " is not a folder");
+  // Objects inside the tree would be game files of the next release.
+  const QString treePath = QDir(root).absolutePath() + QChar('/');
+  if (!options.objectsFolder.isEmpty() &&
+      (QDir(options.objectsFolder).absolutePath() + QChar('/')).startsWith(treePath))
+    throw Exception("the objects cannot be written inside " + root.toStdString());
   const QString manifestPath = root + QChar('/') + manifest::kFileName;
   std::optional<manifest::Release> release;
   if (options.namesRelease())
     release = manifest::Release{
         options.release ? *options.release : nextRelease(manifestPath),
         QDateTime::currentDateTimeUtc().addDays(options.days.value_or(kDefaultDays))};
-  const QByteArray text = manifest::format(entriesOf(root), release);
+  const std::vector<manifest::Entry> entries = entriesOf(root);
+  const QByteArray text = manifest::format(entries, release, options.mirrors);
   const QString signaturePath = root + QChar('/') + manifest::kSignatureFileName;
   // Signed before anything is written: a key that cannot sign leaves the tree as it was.
   const QByteArray signature = keyFile.isEmpty() ? QByteArray() : signatureFile(keyFile, text);
+  // The objects first: a manifest never names an object that is not written.
+  if (!options.objectsFolder.isEmpty()) writeObjects(root, entries, options.objectsFolder);
   writeFile(manifestPath, text);
   std::printf("%s\n", qPrintable(manifestPath));
   if (release)
@@ -142,7 +202,9 @@ void makeManifest(const Options& options) {
 }
 
 [[noreturn]] void usage() {
-  std::fprintf(stderr, "usage: make-manifest [--release N] [--days D] FOLDER [KEY.pem]\n");
+  std::fprintf(stderr,
+               "usage: make-manifest [--release N] [--days D] [--mirror URL]... [--objects OUT]\n"
+               "                     FOLDER [KEY.pem]\n");
   std::exit(2);
 }
 
@@ -168,6 +230,12 @@ Options parseArguments(int argc, char** argv) {
         options.days = static_cast<int>(number);
       else
         usage();
+    } else if (argument == "--mirror" || argument == "--objects") {
+      if (++i == argc) usage();
+      if (argument == "--mirror")
+        options.mirrors << QString::fromUtf8(argv[i]);
+      else
+        options.objectsFolder = QFile::decodeName(argv[i]);
     } else {
       positional << QFile::decodeName(argv[i]);
     }

@@ -68,11 +68,12 @@ inline manifest::Release releaseOf(int64_t version, int days = 1) {
 }
 
 inline std::string manifestOf(const Tree& tree,
-                              const std::optional<manifest::Release>& release = {}) {
+                              const std::optional<manifest::Release>& release = {},
+                              const QStringList& mirrors = {}) {
   std::vector<manifest::Entry> entries;
   for (const auto& [path, content] : tree)
     entries.push_back({QString::fromStdString(path), int64_t(content.size()), sha256(content)});
-  return manifest::format(entries, release).toStdString();
+  return manifest::format(entries, release, mirrors).toStdString();
 }
 
 inline std::string withOneByteFlipped(std::string bytes) {
@@ -83,9 +84,10 @@ inline std::string withOneByteFlipped(std::string bytes) {
 // Serves `tree` and its manifest from a harness's patch server; the manifest's text.
 template <typename Harness>
 std::string serveWithManifest(Harness& sync, const Tree& tree,
-                              const std::optional<manifest::Release>& release = {}) {
+                              const std::optional<manifest::Release>& release = {},
+                              const QStringList& mirrors = {}) {
   for (const auto& [path, content] : tree) sync.serve(path, content);
-  const std::string text = manifestOf(tree, release);
+  const std::string text = manifestOf(tree, release, mirrors);
   sync.serve(manifest::kFileName.toStdString(), text);
   return text;
 }

@@ -1,4 +1,4 @@
-#include "platform/extra_ca.h"
+#include "extra_ca.h"
 
 #include <QFile>
 #include <QFileInfo>

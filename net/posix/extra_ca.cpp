@@ -1,4 +1,4 @@
-#include "platform/extra_ca.h"
+#include "extra_ca.h"
 
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
