@@ -1,8 +1,6 @@
 #include "http_client.h"
 
-#include "extra_ca.h"
-
-#include <curl/curl.h>
+#include "https_handle.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -19,8 +17,6 @@ namespace {
 // A text answer is a version number or an error page; anything larger is no
 // answer of the distribution server and is not held in memory.
 constexpr qint64 kMaxTextBytes = 1024 * 1024;
-// The longest a request waits without letting its caller run.
-constexpr int kTurnMs = 100;
 
 HttpError failure(const QString& url, const QString& reason) {
   return HttpError((url + QStringLiteral(": ") + reason).toStdString());
@@ -58,88 +54,47 @@ class Request {
   // longer than `deadline` in all, fails.
   Request(const QString& url, const CurlHttpClient::Options& options, QIODevice& body,
           qint64 maxBodyBytes, std::chrono::milliseconds deadline, long minimumBytesPerSecond)
-      : url_(url),
-        caFile_(QFile::encodeName(options.caFile)),
+      : handle_(url, options.caFile, options.connectTimeout),
         body_(body),
         maxBodyBytes_(maxBodyBytes) {
-    if (!curl_) throw failure(url_, QStringLiteral("the HTTP client cannot be created"));
-    set(CURLOPT_URL, url.toUtf8().constData());
-    set(CURLOPT_ERRORBUFFER, curlError_);
-    set(CURLOPT_NOSIGNAL, 1L);
-    set(CURLOPT_PROTOCOLS_STR, "https");
-    set(CURLOPT_REDIR_PROTOCOLS_STR, "https");
-    set(CURLOPT_FOLLOWLOCATION, 1L);
-    set(CURLOPT_MAXREDIRS, 5L);
-    set(CURLOPT_CONNECTTIMEOUT, static_cast<long>(options.connectTimeout.count()));
-    set(CURLOPT_LOW_SPEED_LIMIT, std::max(minimumBytesPerSecond, 1L));
-    set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(options.stallTimeout.count()));
-    set(CURLOPT_TIMEOUT_MS, static_cast<long>(deadline.count()));
-    set(CURLOPT_COOKIEFILE, "");  // cookies kept in memory for the redirects of this request
-    set(CURLOPT_SSL_VERIFYPEER, 1L);
-    set(CURLOPT_SSL_VERIFYHOST, 2L);
-    set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxBodyBytes));
-    set(CURLOPT_WRITEFUNCTION, &Request::writeBody);
-    set(CURLOPT_WRITEDATA, this);
-    if (!caFile_.isEmpty()) trustExtraCas();
+    handle_.set(CURLOPT_LOW_SPEED_LIMIT, std::max(minimumBytesPerSecond, 1L));
+    handle_.set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(options.stallTimeout.count()));
+    handle_.set(CURLOPT_TIMEOUT_MS, static_cast<long>(deadline.count()));
+    handle_.set(CURLOPT_COOKIEFILE,
+                "");  // cookies kept in memory for the redirects of this request
+    handle_.set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxBodyBytes));
+    handle_.set(CURLOPT_WRITEFUNCTION, &Request::writeBody);
+    handle_.set(CURLOPT_WRITEDATA, this);
   }
-  Request(const Request&) = delete;
-  Request& operator=(const Request&) = delete;
 
-  void acceptEncodings(const char* encodings) { set(CURLOPT_ACCEPT_ENCODING, encodings); }
+  void acceptEncodings(const char* encodings) { handle_.set(CURLOPT_ACCEPT_ENCODING, encodings); }
 
   // Runs the transfer in turns of at most 100 ms, with `whileWaiting` called
   // between them.
   void perform(const std::function<void()>& whileWaiting) {
     const std::unique_ptr<CURLM, decltype(&curl_multi_cleanup)> multi(curl_multi_init(),
                                                                       &curl_multi_cleanup);
-    if (!multi || curl_multi_add_handle(multi.get(), curl_.get()) != CURLM_OK)
-      throw failure(url_, QStringLiteral("the HTTP client cannot be created"));
-    struct Detach {
-      CURLM* multi;
-      CURL* easy;
-      ~Detach() { curl_multi_remove_handle(multi, easy); }
-    } detach{multi.get(), curl_.get()};
-    for (int running = 1;;) {
-      if (curl_multi_perform(multi.get(), &running) != CURLM_OK || running == 0) break;
-      curl_multi_poll(multi.get(), nullptr, 0, kTurnMs, nullptr);
-      if (whileWaiting) whileWaiting();
-    }
-    int left = 0;
-    const CURLMsg* done = curl_multi_info_read(multi.get(), &left);
-    const CURLcode result =
-        done && done->msg == CURLMSG_DONE ? done->data.result : CURLE_RECV_ERROR;
+    const CURLcode result = handle_.perform(multi.get(), whileWaiting);
     if (result == CURLE_OK) return;
-    if (!reason_.isEmpty()) throw failure(url_, reason_);
-    if (extraCas_ && !extraCas_->failure.isEmpty()) throw failure(url_, extraCas_->failure);
-    throw failure(url_, QString::fromUtf8(curlError_[0] ? curlError_ : curl_easy_strerror(result)));
+    throw handle_.failure(reason_.isEmpty() ? handle_.reason(result) : reason_);
   }
 
-  long status() {
-    long code = 0;
-    curl_easy_getinfo(curl_.get(), CURLINFO_RESPONSE_CODE, &code);
-    return code;
-  }
+  long status() const { return handle_.status(); }
   QByteArray contentType() {
     const char* type = nullptr;
-    curl_easy_getinfo(curl_.get(), CURLINFO_CONTENT_TYPE, &type);
+    curl_easy_getinfo(handle_.get(), CURLINFO_CONTENT_TYPE, &type);
     return QByteArray(type);
   }
   // -1 when the answer announced no length.
   curl_off_t announcedLength() {
     curl_off_t length = -1;
-    curl_easy_getinfo(curl_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    curl_easy_getinfo(handle_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
     return length;
   }
   qint64 received() const { return received_; }
-  const QString& url() const { return url_; }
+  const QString& url() const { return handle_.url(); }
 
  private:
-  template <typename Value>
-  void set(CURLoption option, Value value) {
-    if (curl_easy_setopt(curl_.get(), option, value) != CURLE_OK)
-      throw failure(url_, QStringLiteral("the HTTP client does not support option %1").arg(option));
-  }
-
   static size_t writeBody(char* data, size_t, size_t count, void* opaque) {
     Request& request = *static_cast<Request*>(opaque);
     const auto bytes = static_cast<qint64>(count);  // curl's item size is always 1
@@ -156,21 +111,11 @@ class Request {
     return count;
   }
 
-  void trustExtraCas() {
-    extraCas_ = std::make_unique<ExtraCas>(ExtraCas{caFile_, {}});
-    if (!trustExtraCasOf(curl_.get(), *extraCas_))
-      throw failure(url_, QStringLiteral("the HTTP client cannot trust an extra CA file"));
-  }
-
-  QString url_;
-  QByteArray caFile_;
-  std::unique_ptr<ExtraCas> extraCas_;  // the callbacks of the TLS context read it
+  HttpsHandle handle_;
   QIODevice& body_;
   qint64 maxBodyBytes_;
   qint64 received_ = 0;
   QString reason_;
-  char curlError_[CURL_ERROR_SIZE] = {};
-  std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl_{curl_easy_init(), &curl_easy_cleanup};
 };
 
 // The file counts only when it holds exactly the body of a 200 answer.
@@ -186,9 +131,7 @@ void requireWholeBuild(Request& request) {
 }  // namespace
 
 CurlHttpClient::CurlHttpClient(Options options) : options_(std::move(options)) {
-  // Once per process, before the first handle; should it fail, no handle can
-  // be created and every request reports that.
-  [[maybe_unused]] static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
+  initialiseCurl();
 }
 
 HttpText CurlHttpClient::get(const QString& url) {
