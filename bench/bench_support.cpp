@@ -1,13 +1,20 @@
 #include "bench_support.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/resource.h>
-#include <unistd.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <random>
+
+extern char** environ;
 
 namespace quorrel::bench {
 
@@ -23,6 +30,12 @@ double seconds(Clock::duration elapsed) {
 
 double mbPerSecond(double bytes, double elapsed) {
   return bytes / elapsed / 1e6;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t middle = values.size() / 2;
+  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
 double peakMemoryMiB() {
@@ -104,6 +117,73 @@ double OpenSshClient::run(const std::string& batch, bool recursive, std::string*
   if (result.exitCode != 0) throw BenchError("sftp failed: " + result.err);
   if (output) *output = std::move(result.out);
   return elapsed;
+}
+
+RelayProcess::RelayProcess(int targetPort, int roundTripMs) {
+  int input[2], output[2];
+  if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0)
+    throw BenchError("cannot make the relay's pipes");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+  const std::string target = std::to_string(targetPort);
+  const std::string delay = std::to_string(roundTripMs);
+  char* argv[] = {const_cast<char*>(DELAY_RELAY), const_cast<char*>(target.c_str()),
+                  const_cast<char*>(delay.c_str()), nullptr};
+  const int spawned = posix_spawn(&pid_, DELAY_RELAY, &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(input[0]);
+  ::close(output[1]);
+  control_ = input[1];
+  char line[32] = {};
+  const ssize_t count = spawned == 0 ? ::read(output[0], line, sizeof line - 1) : -1;
+  ::close(output[0]);
+  if (count <= 0) throw BenchError("the delay relay did not start");
+  port_ = std::stoi(line);
+}
+
+RelayProcess::~RelayProcess() {
+  ::close(control_);
+  int status = 0;
+  ::waitpid(pid_, &status, 0);
+}
+
+int connectLoopback(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    throw BenchError("cannot connect to port " + std::to_string(port));
+  const int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  return fd;
+}
+
+double streamMBps(size_t bytes, std::optional<int> relayRoundTripMs) {
+  auto [sourcePort, source] = serveOnce([bytes](int fd) {
+    const std::vector<char> block(1024 * 1024, 'q');
+    for (size_t sent = 0; sent < bytes;) {
+      const ssize_t count = ::write(fd, block.data(), std::min(block.size(), bytes - sent));
+      if (count <= 0) return;
+      sent += static_cast<size_t>(count);
+    }
+  });
+  std::optional<RelayProcess> relay;
+  if (relayRoundTripMs) relay.emplace(sourcePort, *relayRoundTripMs);
+  const int fd = connectLoopback(relay ? relay->port() : sourcePort);
+  std::vector<char> buffer(1024 * 1024);
+  size_t received = 0;
+  const auto start = Clock::now();
+  for (ssize_t count; (count = ::read(fd, buffer.data(), buffer.size())) > 0;)
+    received += static_cast<size_t>(count);
+  const double elapsed = seconds(Clock::now() - start);
+  ::close(fd);
+  source.join();
+  if (received != bytes) throw BenchError("the stream lost bytes");
+  return mbPerSecond(static_cast<double>(bytes), elapsed);
 }
 
 void giveUpAfter(unsigned limit) {

@@ -1,11 +1,19 @@
 #pragma once
 
+#include <sys/socket.h>
+#include <sys/types.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
+#include "loopback.h"
 #include "qsshlib.h"
 #include "sshd_server.h"
 
@@ -20,6 +28,7 @@ struct BenchError : std::runtime_error {
 
 double seconds(Clock::duration elapsed);
 double mbPerSecond(double bytes, double elapsed);
+double median(std::vector<double> values);
 // ru_maxrss of this process.
 double peakMemoryMiB();
 
@@ -49,6 +58,44 @@ class OpenSshClient {
   fs::path key_;
   fs::path knownHosts_;
 };
+
+// The delay relay (delay_relay.cpp) in a process of its own in front of a
+// port of 127.0.0.1, ended when this object goes.
+class RelayProcess {
+ public:
+  RelayProcess(int targetPort, int roundTripMs);
+  ~RelayProcess();
+  RelayProcess(const RelayProcess&) = delete;
+  RelayProcess& operator=(const RelayProcess&) = delete;
+  int port() const { return port_; }
+
+ private:
+  pid_t pid_ = -1;
+  int control_ = -1;
+  int port_ = 0;
+};
+
+// A TCP connection to the port of 127.0.0.1, without Nagle's delay.
+int connectLoopback(int port);
+
+// Serves one connection on a thread of its own: `serve` gets its socket.
+template <typename Serve>
+std::pair<int, std::thread> serveOnce(Serve serve) {
+  const auto listener = testing::bindLoopback(1);
+  std::thread thread([listener, serve] {
+    const int fd = ::accept(listener.fd, nullptr, nullptr);
+    ::close(listener.fd);
+    if (fd < 0) return;
+    serve(fd);
+    ::close(fd);
+  });
+  return {listener.port, std::move(thread)};
+}
+
+// MB/s of `bytes` sent by a local server over one TCP stream, read directly
+// or through a relay with the round trip `relayRoundTripMs`: what the link
+// itself carries, the yardstick of what goes through it.
+double streamMBps(size_t bytes, std::optional<int> relayRoundTripMs);
 
 // A benchmark that hangs ends all the same; the servers die with this process.
 void giveUpAfter(unsigned seconds);

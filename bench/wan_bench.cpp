@@ -12,12 +12,6 @@
 // Usage: wan_bench relay
 //        wan_bench file [MiB=512] [rounds=3]
 //        wan_bench install [rounds=3]
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -33,17 +27,13 @@
 
 #include "bench_support.h"
 #include "counting_sleeper.h"
-#include "loopback.h"
 #include "qsshlib_binding.h"
 #include "resources.h"
 #include "sync_harness.h"
 
-extern char** environ;
-
 using namespace quorrel::bench;
 using quorrel::QsshlibBinding;
 using quorrel::TForm1;
-using quorrel::testing::bindLoopback;
 using quorrel::testing::runCommand;
 using quorrel::testing::SshdServer;
 using quorrel::testing::SyncHarness;
@@ -57,80 +47,6 @@ std::string fixed(double value, int decimals) {
   char text[32];
   std::snprintf(text, sizeof text, "%.*f", decimals, value);
   return text;
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const size_t middle = values.size() / 2;
-  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
-// The relay in a process of its own, ended when this object goes.
-class RelayProcess {
- public:
-  RelayProcess(int targetPort, int roundTripMs) {
-    int input[2], output[2];
-    if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0)
-      throw BenchError("cannot make the relay's pipes");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-    const std::string target = std::to_string(targetPort);
-    const std::string delay = std::to_string(roundTripMs);
-    char* argv[] = {const_cast<char*>(DELAY_RELAY), const_cast<char*>(target.c_str()),
-                    const_cast<char*>(delay.c_str()), nullptr};
-    const int spawned = posix_spawn(&pid_, DELAY_RELAY, &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(input[0]);
-    ::close(output[1]);
-    control_ = input[1];
-    char line[32] = {};
-    const ssize_t count = spawned == 0 ? ::read(output[0], line, sizeof line - 1) : -1;
-    ::close(output[0]);
-    if (count <= 0) throw BenchError("the delay relay did not start");
-    port_ = std::stoi(line);
-  }
-  ~RelayProcess() {
-    ::close(control_);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-  }
-  RelayProcess(const RelayProcess&) = delete;
-  RelayProcess& operator=(const RelayProcess&) = delete;
-  int port() const { return port_; }
-
- private:
-  pid_t pid_ = -1;
-  int control_ = -1;
-  int port_ = 0;
-};
-
-int connectLoopback(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-    throw BenchError("cannot connect to port " + std::to_string(port));
-  const int one = 1;
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  return fd;
-}
-
-// Serves one connection on a thread of its own: `serve` gets its socket.
-template <typename Serve>
-std::pair<int, std::thread> serveOnce(Serve serve) {
-  const auto listener = bindLoopback(1);
-  std::thread thread([listener, serve] {
-    const int fd = ::accept(listener.fd, nullptr, nullptr);
-    ::close(listener.fd);
-    if (fd < 0) return;
-    serve(fd);
-    ::close(fd);
-  });
-  return {listener.port, std::move(thread)};
 }
 
 double measuredRoundTripMs(int roundTripMs) {
@@ -156,32 +72,6 @@ double measuredRoundTripMs(int roundTripMs) {
   return median(samples);
 }
 
-// MB/s of `bytes` sent by a local server, read directly or through a relay
-// without delay.
-double streamMBps(size_t bytes, bool throughRelay) {
-  auto [sourcePort, source] = serveOnce([bytes](int fd) {
-    const std::vector<char> block(1024 * 1024, 'q');
-    for (size_t sent = 0; sent < bytes;) {
-      const ssize_t count = ::write(fd, block.data(), std::min(block.size(), bytes - sent));
-      if (count <= 0) return;
-      sent += static_cast<size_t>(count);
-    }
-  });
-  std::optional<RelayProcess> relay;
-  if (throughRelay) relay.emplace(sourcePort, 0);
-  const int fd = connectLoopback(relay ? relay->port() : sourcePort);
-  std::vector<char> buffer(1024 * 1024);
-  size_t received = 0;
-  const auto start = Clock::now();
-  for (ssize_t count; (count = ::read(fd, buffer.data(), buffer.size())) > 0;)
-    received += static_cast<size_t>(count);
-  const double elapsed = seconds(Clock::now() - start);
-  ::close(fd);
-  source.join();
-  if (received != bytes) throw BenchError("the stream lost bytes");
-  return mbPerSecond(static_cast<double>(bytes), elapsed);
-}
-
 int benchRelay() {
   std::printf("delay relay: round trip measured through it (median of 7 one-byte echoes)\n");
   for (const int roundTripMs : kRoundTripsMs)
@@ -191,8 +81,8 @@ int benchRelay() {
   std::printf("throughput of one TCP stream of 2 GiB (3 runs each, median):\n");
   std::vector<double> direct, relayed;
   for (int run = 0; run < 3; ++run) {
-    direct.push_back(streamMBps(kStreamBytes, false));
-    relayed.push_back(streamMBps(kStreamBytes, true));
+    direct.push_back(streamMBps(kStreamBytes, std::nullopt));
+    relayed.push_back(streamMBps(kStreamBytes, 0));
   }
   std::printf("  direct %.0f MB/s, through the relay at 0 ms %.0f MB/s\n", median(direct),
               median(relayed));
