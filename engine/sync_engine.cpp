@@ -251,10 +251,12 @@ FlowResult SyncEngine::fetchAll() {
   MirrorClient mirrorClient({.caFile = config_.caFile,
                              .stallTimeout = mirrorStallTimeout,
                              .speedLimitBytesPerSecond = int64_t(request.speedLimitKiB) * 1024,
-                             .whileWaiting = [this, &flow] {
-                               observer_.yield();
-                               if (flow.stopping) throw Exception("The launcher is closing");
-                             }});
+                             .whileWaiting =
+                                 [this, &flow] {
+                                   observer_.yield();
+                                   if (flow.stopping) throw Exception("The launcher is closing");
+                                 },
+                             .stopped = [&flow] { return flow.stopping; }});
   std::optional<Mirrors> mirrors;
   if (const QStringList urls = mirrorsOfFlow(); !urls.isEmpty())
     mirrors.emplace(Mirrors{urls, mirrorClient});

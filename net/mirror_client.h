@@ -36,6 +36,9 @@ class MirrorClient {
     // Called at least every 100 ms while a fetch waits for the network; it
     // may throw to end the fetch.
     std::function<void()> whileWaiting = {};
+    // Whether the fetch is to end now; asked at every block that arrives,
+    // so that a close ends even a fetch that never waits.
+    std::function<bool()> stopped = {};
   };
 
   explicit MirrorClient(Options options);

@@ -227,6 +227,63 @@ TEST_F(MirrorTest, NextMirrorGoesOnWhereTheFailedOneStopped) {
   EXPECT_EQ(ranged[0].bodyBytes, kClient.size() - half) << log();
 }
 
+// A large object comes in ranges, several at once, written in order: a
+// fetch stopped in the middle leaves a copy without holes, and the next run
+// asks only for the rest.
+TEST_F(MirrorTest, LargeObjectComesInRangesAndGoesOnFromWhatWasWritten) {
+  const std::string large = randomBytes(20 * 1024 * 1024 + 12345, 11);
+  const Tree tree = {{"Data/large.MPQ", large}};
+  publish(tree, {nginxUrl()});
+  engine.observer.once([this] { return engine.engine().progress().done() > 5 * 1024 * 1024; },
+                       [this] { engine.engine().stop(); });
+  std::optional<FlowResult> result = engine.install();
+  ASSERT_TRUE(result) << engine.error.toStdString();
+  ASSERT_EQ(result->end, FlowEnd::Stopped) << log();
+  const uint64_t kept = fs::file_size(copyOf(engine, "Data/large.MPQ"));
+  ASSERT_GT(kept, 5u * 1024 * 1024);
+  EXPECT_EQ(readBytes(copyOf(engine, "Data/large.MPQ")), large.substr(0, kept));
+
+  const size_t requestsBefore = nginx.requests().size();
+  engine.start("game", false);
+  result = engine.install();
+  ASSERT_TRUE(result) << engine.error.toStdString();
+  EXPECT_EQ(result->end, FlowEnd::Done) << log();
+  expectGameHolds(tree);
+  expectNoPartialCopies();
+  EXPECT_TRUE(logHas(QStringLiteral("Going on with Data/large.MPQ at byte %1").arg(kept))) << log();
+  std::vector<std::string> ranges;
+  uint64_t body = 0;
+  for (size_t i = requestsBefore; i < nginx.requests().size(); ++i) {
+    const NginxServer::Request request = nginx.requests()[i];
+    EXPECT_EQ(request.status, 206) << request.range;
+    ranges.push_back(request.range);
+    body += request.bodyBytes;
+  }
+  std::sort(ranges.begin(), ranges.end(), [](const std::string& a, const std::string& b) {
+    return std::stoull(a.substr(6)) < std::stoull(b.substr(6));
+  });
+  ASSERT_FALSE(ranges.empty());
+  EXPECT_EQ(ranges.front(),
+            "bytes=" + std::to_string(kept) + "-" +
+                std::to_string(std::min<uint64_t>(kept + 4 * 1024 * 1024, large.size()) - 1));
+  EXPECT_GE(ranges.size(), 2u);
+  EXPECT_EQ(body, large.size() - kept);
+}
+
+// A mirror that does not answer range requests sends a large object whole
+// to the first range; it is not taken, and the next road serves the file.
+TEST_F(MirrorTest, MirrorWithoutRangesIsLeftForLargeObjects) {
+  const std::string large = randomBytes(5 * 1024 * 1024, 13);
+  faulty.serve(objectPathOf(large), Response(200, large));
+  publish({{"Data/large.MPQ", large}}, {faultyUrl(), nginxUrl()});
+  const std::optional<FlowResult> result = engine.install();
+  ASSERT_TRUE(result) << engine.error.toStdString();
+  EXPECT_EQ(result->end, FlowEnd::Done) << log();
+  expectGameHolds({{"Data/large.MPQ", large}});
+  EXPECT_TRUE(logHas("the mirror does not answer them")) << log();
+  EXPECT_TRUE(logHas("Data/large.MPQ came from the mirror " + nginxUrl())) << log();
+}
+
 // A release the launcher refuses names no mirror it would ask: nothing is fetched from anywhere.
 TEST_F(MirrorTest, RefusedReleaseSendsNobodyToItsMirrors) {
   publish(kRelease, {nginxUrl()}, 5);
