@@ -88,14 +88,15 @@ bool Fetcher::fetch(const FileToSync& file) {
 
 // Each mirror in turn, until one delivers the file's object whole and
 // matching the manifest. A mirror that fails is logged and left for this
-// file (a missing or wrong object may be a mirror's upload half done), or
-// for the rest of the flow when it cannot be reached at all; the next one
-// goes on from what the failed one left, when that was of the object. Only
+// file (a missing or wrong object may be a mirror's upload half done, a busy
+// mirror may answer the next), or for the rest of the flow when it cannot be
+// trusted at all; the next one goes on from what the failed one left, when
+// that was of the object. Only
 // an error of the disk ends the flow here: every mirror would meet it.
 Fetcher::MirrorResult Fetcher::fetchFromMirrors(const FileToSync& file) {
   if (!mirrors_ || file.sha256.isEmpty()) return MirrorResult::Failed;
   for (const QString& mirror : mirrors_->urls) {
-    if (unreachableMirrors_.contains(mirror)) continue;
+    if (untrustedMirrors_.contains(mirror)) continue;
     observer_.fileStarted(kind_, file);
     try {
       fetchInto(file, objectVersion(file), [&](TStream& stream, int64_t from) {
@@ -109,11 +110,11 @@ Fetcher::MirrorResult Fetcher::fetchFromMirrors(const FileToSync& file) {
       throw;
     } catch (const std::exception& error) {
       if (stopped_()) return MirrorResult::Stopped;
-      const bool unreachable = dynamic_cast<const MirrorUnreachable*>(&error) != nullptr;
-      if (unreachable) unreachableMirrors_.append(mirror);
+      const bool untrusted = dynamic_cast<const MirrorUntrusted*>(&error) != nullptr;
+      if (untrusted) untrustedMirrors_.append(mirror);
       observer_.log(QStringLiteral("The mirror %1 failed for %2: %3%4")
                         .arg(mirror, file.relativePath, QString::fromUtf8(error.what()),
-                             unreachable ? QStringLiteral("; it is not tried again") : QString()));
+                             untrusted ? QStringLiteral("; it is not tried again") : QString()));
     }
   }
   if (!mirrors_->urls.isEmpty())

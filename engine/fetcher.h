@@ -73,7 +73,7 @@ class Fetcher {
   std::uint64_t flowId_;
   std::function<bool()> stopped_;
   std::optional<Mirrors> mirrors_;
-  QStringList unreachableMirrors_;  // given up for the rest of the flow
+  QStringList untrustedMirrors_;  // given up for the rest of the flow
 };
 
 }  // namespace quorrel

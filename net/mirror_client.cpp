@@ -11,13 +11,32 @@ namespace quorrel {
 
 namespace {
 
-// A large object comes in ranges of this size, several at once, each on a
-// connection of its own: on a link with a long round trip one connection
-// rarely fills the link, and a lost packet slows one range, not all.
-constexpr std::int64_t kRangeBytes = 4 * 1024 * 1024;
-constexpr int kRangesInFlight = 4;
+// A large object comes in ranges of this size, two at once, each on a
+// connection of its own: on a link with a long round trip and some loss one
+// connection rarely fills the link, and a lost packet slows one range, not
+// all. The range after the one being written waits in memory, so a range is
+// as large as keeps the wait between two requests small beside its transfer,
+// and no larger.
+constexpr std::int64_t kRangeBytes = 16 * 1024 * 1024;
+constexpr int kRangesInFlight = 2;
 // The longest a fetch waits without letting its caller run.
 constexpr int kTurnMs = 100;
+
+// Whether curl's `result` says the mirror cannot be trusted at all, as
+// opposed to busy, slow or gone for a moment, which the next object may find
+// otherwise.
+bool refusesTrust(CURLcode result) {
+  switch (result) {
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_UNSUPPORTED_PROTOCOL:  // a redirect away from HTTPS
+    case CURLE_TOO_MANY_REDIRECTS:
+      return true;
+    default:
+      return false;
+  }
+}
 
 // One range [first, end) of a `size`-byte object, fetched on a handle of its
 // own. Its bytes go straight into the stream once it is the first range not
@@ -38,7 +57,6 @@ class RangeFetch {
         stopped_(options.stopped) {
     handle_.set(CURLOPT_LOW_SPEED_LIMIT, 1L);
     handle_.set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(options.stallTimeout.count()));
-    handle_.set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
     if (speedLimit > 0)
       handle_.set(CURLOPT_MAX_RECV_SPEED_LARGE, static_cast<curl_off_t>(speedLimit));
     if (!open_)
@@ -76,9 +94,10 @@ class RangeFetch {
   void finished(CURLcode result) {
     if (writeError_) std::rethrow_exception(writeError_);
     if (result != CURLE_OK) {
-      // A fault of the answer stands as it is; any other is the mirror's as a whole.
-      if (!reason_.isEmpty()) throw handle_.failure(reason_);
-      throw MirrorUnreachable(handle_.failure(handle_.reason(result)).what());
+      if (!reason_.isEmpty()) throw handle_.failure(reason_);  // a fault of the answer
+      if (refusesTrust(result))
+        throw MirrorUntrusted(handle_.failure(handle_.reason(result)).what());
+      throw handle_.failure(handle_.reason(result));
     }
     checkAnswer();
     if (received_ != end_ - first_)
@@ -182,19 +201,18 @@ class ObjectFetch {
  public:
   ObjectFetch(const QString& url, std::int64_t from, std::int64_t size, CURLM* multi,
               const MirrorClient::Options& options)
-      : url_(url), next_(from), size_(size), multi_(multi), options_(options) {}
+      : url_(url), first_(from), next_(from), size_(size), multi_(multi), options_(options) {}
 
   void run(TStream& into) {
     into.setPosition(next_);
     // A small object, or the rest of one, comes in one piece.
     const bool inRanges = size_ - next_ > kRangeBytes;
+    rangeBytes_ = inRanges ? kRangeBytes : size_ - next_;
     speedShare_ = options_.speedLimitBytesPerSecond / (inRanges ? kRangesInFlight : 1);
     if (options_.speedLimitBytesPerSecond > 0) speedShare_ = std::max<std::int64_t>(speedShare_, 1);
-    startRange(inRanges ? std::min(next_ + kRangeBytes, size_) : size_);
+    startRanges();
     ranges_.front()->becomeHead(into);
-    while (!ranges_.empty()) {
-      while (static_cast<int>(ranges_.size()) < kRangesInFlight && next_ < size_)
-        startRange(std::min(next_ + kRangeBytes, size_));
+    for (;;) {
       int running = 0;
       if (curl_multi_perform(multi_, &running) != CURLM_OK)
         throw HttpError((url_ + QStringLiteral(": the HTTP client failed")).toStdString());
@@ -203,20 +221,26 @@ class ObjectFetch {
         ranges_.pop_front();
         if (options_.stopped && options_.stopped())
           throw HttpError((url_ + QStringLiteral(": the fetch was stopped")).toStdString());
+        startRanges();
         if (!ranges_.empty()) ranges_.front()->becomeHead(into);
       }
-      if (ranges_.empty()) break;
+      if (ranges_.empty()) return;  // every range was asked for, and all are written
       curl_multi_poll(multi_, nullptr, 0, kTurnMs, nullptr);
       if (options_.whileWaiting) options_.whileWaiting();
     }
   }
 
  private:
-  void startRange(std::int64_t end) {
-    ranges_.push_back(std::make_unique<RangeFetch>(url_, next_, end, size_, options_, speedShare_,
-                                                   end == size_ && ranges_.empty()));
-    ranges_.back()->start(multi_);
-    next_ = end;
+  // As many ranges in flight as allowed, while some of the object is not
+  // asked for yet.
+  void startRanges() {
+    while (static_cast<int>(ranges_.size()) < kRangesInFlight && next_ < size_) {
+      const std::int64_t end = std::min(next_ + rangeBytes_, size_);
+      ranges_.push_back(std::make_unique<RangeFetch>(url_, next_, end, size_, options_, speedShare_,
+                                                     rangeBytes_ == size_ - first_));
+      ranges_.back()->start(multi_);
+      next_ = end;
+    }
   }
 
   // The first failed range ends the fetch: the ranges in front of it are
@@ -231,10 +255,12 @@ class ObjectFetch {
   }
 
   QString url_;
-  std::int64_t next_;  // the first byte no range asks for yet
+  std::int64_t first_;  // the first byte to fetch
+  std::int64_t next_;   // the first byte no range asks for yet
   std::int64_t size_;
   CURLM* multi_;
   const MirrorClient::Options& options_;
+  std::int64_t rangeBytes_ = 0;
   std::int64_t speedShare_ = 0;
   std::deque<std::unique_ptr<RangeFetch>> ranges_;
 };

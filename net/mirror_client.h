@@ -11,10 +11,10 @@
 
 namespace quorrel {
 
-// A mirror that could not be reached at all, or not over a connection worth
-// trusting: no connection, a certificate not trusted, a redirect away from
-// HTTPS, a stall. Unlike a missing or wrong object, it fails every object.
-class MirrorUnreachable : public HttpError {
+// A mirror that is not to be trusted with any object: its certificate was
+// refused, or it sent the launcher away from HTTPS. Unlike a missing or wrong
+// object, a busy or silent mirror, it fails every object of the flow alike.
+class MirrorUntrusted : public HttpError {
  public:
   using HttpError::HttpError;
 };
@@ -50,8 +50,8 @@ class MirrorClient {
   // `url` into `into`, which holds the bytes before `from` already. HttpError
   // when the mirror does not give exactly those: no answer, a status other
   // than 200 or 206, another range or length, a redirect away from HTTPS, a
-  // certificate not trusted, a stall (MirrorUnreachable for those that are
-  // not of this object alone). An error `into` throws ends the fetch
+  // certificate not trusted (MirrorUntrusted for that and the redirect), a
+  // stall. An error `into` throws ends the fetch
   // and comes out as it is.
   void fetch(const QString& url, std::int64_t from, std::int64_t size, TStream& into);
 

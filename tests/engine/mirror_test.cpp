@@ -22,6 +22,9 @@ using Response = HttpsServer::Response;
 const std::string kManifestName = manifest::kFileName.toStdString();
 const std::string kSignatureName = manifest::kSignatureFileName.toStdString();
 
+// The ranges in which a large object comes from a mirror.
+constexpr uint64_t kRangeBytes = 16 * 1024 * 1024;
+
 // Large enough to arrive in many blocks, so that a failure can fall in the middle.
 const std::string kClient = randomBytes(300 * 1024, 7);
 const Tree kRelease = {{"WoW.exe", kClient}, {"Data/patch.MPQ", "patch data"}};
@@ -207,6 +210,23 @@ TEST_F(MirrorTest, MirrorWithAnUntrustedCertificateIsGivenUpForTheFlow) {
   EXPECT_TRUE(untrusted.requests().empty());
 }
 
+// A mirror that is silent for a while may only be busy, as on patch day: it
+// is left for that file and asked again for the next.
+TEST_F(MirrorTest, SilentMirrorIsAskedAgainForTheNextFile) {
+  for (const auto& [path, content] : kRelease)
+    faulty.serve(objectPathOf(content), Response(200, content).stall());
+  publish(kRelease, {faultyUrl(), nginxUrl()});
+  const std::optional<FlowResult> result = engine.install();
+  ASSERT_TRUE(result) << engine.error.toStdString();
+  EXPECT_EQ(result->end, FlowEnd::Done) << log();
+  expectGameHolds(kRelease);
+  for (const auto& [path, content] : kRelease)
+    EXPECT_TRUE(
+        logHas("The mirror " + faultyUrl() + " failed for " + QString::fromStdString(path) + ": "))
+        << log();
+  EXPECT_FALSE(logHas("it is not tried again")) << log();
+}
+
 // A mirror that breaks off in the middle leaves its bytes in the partial
 // copy; the next mirror sends only the rest, with a range request.
 TEST_F(MirrorTest, NextMirrorGoesOnWhereTheFailedOneStopped) {
@@ -231,7 +251,7 @@ TEST_F(MirrorTest, NextMirrorGoesOnWhereTheFailedOneStopped) {
 // fetch stopped in the middle leaves a copy without holes, and the next run
 // asks only for the rest.
 TEST_F(MirrorTest, LargeObjectComesInRangesAndGoesOnFromWhatWasWritten) {
-  const std::string large = randomBytes(20 * 1024 * 1024 + 12345, 11);
+  const std::string large = randomBytes(2 * kRangeBytes + 8 * 1024 * 1024 + 12345, 11);
   const Tree tree = {{"Data/large.MPQ", large}};
   publish(tree, {nginxUrl()});
   engine.observer.once([this] { return engine.engine().progress().done() > 5 * 1024 * 1024; },
@@ -265,7 +285,7 @@ TEST_F(MirrorTest, LargeObjectComesInRangesAndGoesOnFromWhatWasWritten) {
   ASSERT_FALSE(ranges.empty());
   EXPECT_EQ(ranges.front(),
             "bytes=" + std::to_string(kept) + "-" +
-                std::to_string(std::min<uint64_t>(kept + 4 * 1024 * 1024, large.size()) - 1));
+                std::to_string(std::min<uint64_t>(kept + kRangeBytes, large.size()) - 1));
   EXPECT_GE(ranges.size(), 2u);
   EXPECT_EQ(body, large.size() - kept);
 }
@@ -273,7 +293,7 @@ TEST_F(MirrorTest, LargeObjectComesInRangesAndGoesOnFromWhatWasWritten) {
 // A mirror that does not answer range requests sends a large object whole
 // to the first range; it is not taken, and the next road serves the file.
 TEST_F(MirrorTest, MirrorWithoutRangesIsLeftForLargeObjects) {
-  const std::string large = randomBytes(5 * 1024 * 1024, 13);
+  const std::string large = randomBytes(kRangeBytes + 1, 13);
   faulty.serve(objectPathOf(large), Response(200, large));
   publish({{"Data/large.MPQ", large}}, {faultyUrl(), nginxUrl()});
   const std::optional<FlowResult> result = engine.install();
