@@ -11,6 +11,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// A mirror that fails for this many files in a row is down, not busy.
+constexpr int kMirrorFailuresInARow = 3;
 // Between two fetches, so that a patch server that limits how fast a client
 // may ask is not met with a burst.
 constexpr std::chrono::milliseconds kPauseBeforeFetch(250);
@@ -88,21 +90,23 @@ bool Fetcher::fetch(const FileToSync& file) {
 
 // Each mirror in turn, until one delivers the file's object whole and
 // matching the manifest. A mirror that fails is logged and left for this
-// file (a missing or wrong object may be a mirror's upload half done, a busy
-// mirror may answer the next), or for the rest of the flow when it cannot be
-// trusted at all; the next one goes on from what the failed one left, when
-// that was of the object. Only
+// file: a missing or wrong object may be a mirror's upload half done, and a
+// busy mirror may answer the next. It is left for the rest of the flow when
+// it cannot be trusted at all, or has failed for several files in a row, so
+// a mirror that is down costs a few waits, not one per file. The next one
+// goes on from what the failed one left, when that was of the object. Only
 // an error of the disk ends the flow here: every mirror would meet it.
 Fetcher::MirrorResult Fetcher::fetchFromMirrors(const FileToSync& file) {
   if (!mirrors_ || file.sha256.isEmpty()) return MirrorResult::Failed;
   for (const QString& mirror : mirrors_->urls) {
-    if (untrustedMirrors_.contains(mirror)) continue;
+    if (givenUpMirrors_.contains(mirror)) continue;
     observer_.fileStarted(kind_, file);
     try {
       fetchInto(file, objectVersion(file), [&](TStream& stream, int64_t from) {
         mirrors_->client.fetch(manifest::objectUrl(mirror, file.sha256), from, file.listedSize,
                                stream);
       });
+      failuresInARow_.remove(mirror);
       observer_.log(QStringLiteral("%1 came from the mirror %2").arg(file.relativePath, mirror));
       return MirrorResult::Delivered;
     } catch (const InOutError&) {
@@ -110,11 +114,12 @@ Fetcher::MirrorResult Fetcher::fetchFromMirrors(const FileToSync& file) {
       throw;
     } catch (const std::exception& error) {
       if (stopped_()) return MirrorResult::Stopped;
-      const bool untrusted = dynamic_cast<const MirrorUntrusted*>(&error) != nullptr;
-      if (untrusted) untrustedMirrors_.append(mirror);
+      const bool giveUp = dynamic_cast<const MirrorUntrusted*>(&error) != nullptr ||
+                          ++failuresInARow_[mirror] == kMirrorFailuresInARow;
+      if (giveUp) givenUpMirrors_.append(mirror);
       observer_.log(QStringLiteral("The mirror %1 failed for %2: %3%4")
                         .arg(mirror, file.relativePath, QString::fromUtf8(error.what()),
-                             untrusted ? QStringLiteral("; it is not tried again") : QString()));
+                             giveUp ? QStringLiteral("; it is not tried again") : QString()));
     }
   }
   if (!mirrors_->urls.isEmpty())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -73,7 +74,8 @@ class Fetcher {
   std::uint64_t flowId_;
   std::function<bool()> stopped_;
   std::optional<Mirrors> mirrors_;
-  QStringList untrustedMirrors_;  // given up for the rest of the flow
+  QStringList givenUpMirrors_;  // for the rest of the flow
+  QHash<QString, int> failuresInARow_;
 };
 
 }  // namespace quorrel

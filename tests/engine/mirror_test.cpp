@@ -224,6 +224,22 @@ TEST_F(MirrorTest, SilentMirrorIsAskedAgainForTheNextFile) {
   EXPECT_FALSE(logHas("it is not tried again")) << log();
 }
 
+// A mirror that is down costs a few tries, not one per file (the files are
+// fetched in the listing's order).
+TEST_F(MirrorTest, MirrorThatFailsForThreeFilesInARowIsGivenUp) {
+  RefusingPort down;
+  const QString url = QStringLiteral("https://127.0.0.1:%1").arg(down.port());
+  const Tree tree = {{"a.MPQ", "a"}, {"b.MPQ", "b"}, {"c.MPQ", "c"}, {"d.MPQ", "d"}};
+  publish(tree, {url, nginxUrl()});
+  const std::optional<FlowResult> result = engine.install();
+  ASSERT_TRUE(result) << engine.error.toStdString();
+  EXPECT_EQ(result->end, FlowEnd::Done) << log();
+  expectGameHolds(tree);
+  EXPECT_EQ(engine.observer.lines.filter("The mirror " + url + " failed for ").size(), 3) << log();
+  EXPECT_EQ(engine.observer.lines.filter("; it is not tried again").size(), 1) << log();
+  EXPECT_EQ(engine.observer.lines.filter(" came from the mirror " + nginxUrl()).size(), 4) << log();
+}
+
 // A mirror that breaks off in the middle leaves its bytes in the partial
 // copy; the next mirror sends only the rest, with a range request.
 TEST_F(MirrorTest, NextMirrorGoesOnWhereTheFailedOneStopped) {
