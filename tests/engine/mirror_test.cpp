@@ -176,11 +176,16 @@ TEST_P(MirrorFaultTest, FileComesWholeFromTheNextMirror) {
   EXPECT_TRUE(logHas("WoW.exe came from the mirror " + nginxUrl())) << log();
 }
 
-// With no mirror left, the patch server serves the file, exactly as without mirrors.
+// With no mirror left, the patch server serves the file, exactly as without
+// mirrors; what the mirror sent never took the file's place.
 TEST_P(MirrorFaultTest, FileComesFromThePatchServerWhenNoMirrorDelivers) {
   GetParam().serve(faulty, objectPathOf(kClient));
   publish(kRelease, {faultyUrl()});
+  std::optional<bool> inPlaceAfterTheMirror;
+  engine.observer.once([this] { return logHas("WoW.exe comes from the patch server"); },
+                       [&] { inPlaceAfterTheMirror = fs::exists(engine.local("WoW.exe")); });
   const std::optional<FlowResult> result = engine.install();
+  EXPECT_EQ(inPlaceAfterTheMirror, false) << log();
   ASSERT_TRUE(result) << engine.error.toStdString();
   EXPECT_EQ(result->end, FlowEnd::Done) << log();
   expectGameHolds(kRelease);
