@@ -51,8 +51,7 @@ class MirrorClient {
   // when the mirror does not give exactly those: no answer, a status other
   // than 200 or 206, another range or length, a redirect away from HTTPS, a
   // certificate not trusted (MirrorUntrusted for that and the redirect), a
-  // stall. An error `into` throws ends the fetch
-  // and comes out as it is.
+  // stall. An error `into` throws ends the fetch and comes out as it is.
   void fetch(const QString& url, std::int64_t from, std::int64_t size, TStream& into);
 
  private:
