@@ -6,8 +6,8 @@
 #include <chrono>
 #include <optional>
 
-#include "https_server.h"
 #include "http_client.h"
+#include "https_server.h"
 #include "qt_printers.h"
 #include "test_servers.h"
 #include "wine.h"
